@@ -1,0 +1,256 @@
+#!/usr/bin/env bats
+# Process lifecycle: forkpids, orphanmaker, zombiemaker, forkappend.
+#
+# orphanmaker (12 s) and zombiemaker (10 s) start side by side in setup_file, each under a
+# watcher that records what /proc shows at the moments that matter; their tests read the
+# records once the watchers are done.
+
+load helper
+
+# child_of PID: prints the first child of PID, fails while it has none.
+child_of() {
+    local children
+    children=$(cat "/proc/$1/task/$1/children" 2>/dev/null) || return 1
+    [[ -n $children ]] || return 1
+    echo "${children%% *}"
+}
+
+# state_of PID: prints "STATE PPID" of PID, fails once it is gone.
+state_of() {
+    local stat state ppid
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    read -r state ppid _ <<<"${stat##*) }"
+    echo "$state $ppid"
+}
+
+# running PID: true while PID has not ended (neither gone nor a zombie).
+running() {
+    local state
+    state=$(state_of "$1") || return 1
+    [[ $state != [ZX]\ * ]]
+}
+
+# ended PID: true once PID is gone or a zombie.
+ended() {
+    ! running "$1"
+}
+
+# Milliseconds since the watcher started.
+elapsed_ms() {
+    echo $(((${EPOCHREALTIME//[^0-9]/} - start_us) / 1000))
+}
+
+# Runs orphanmaker into orphan.out and records in orphan.*: the two process ids, the child's
+# parent while the parent sleeps, how and when the program ended, the child's state and parent
+# just after that, and when the child ended.
+watch_orphanmaker() {
+    local start_us=${EPOCHREALTIME//[^0-9]/} timer parent child status=0
+    timeout 20 orphanmaker >orphan.out 2>orphan.err &
+    timer=$!
+    echo "$timer" >orphan.timer
+    parent=$(wait_for 5 child_of "$timer")
+    child=$(wait_for 5 child_of "$parent")
+    echo "$parent $child" >orphan.pids
+    state_of "$child" >orphan.before
+    running "$parent" || rm orphan.before
+    wait "$timer" || status=$?
+    echo "$status $(elapsed_ms)" >orphan.ended
+    echo "$(state_of "$child") $(elapsed_ms)" >orphan.after
+    wait_for 5 ended "$child"
+    elapsed_ms >orphan.child_ended
+    touch orphan.done
+}
+
+# Runs zombiemaker into zombie.out and records in zombie.*: the two process ids, the child's
+# state and parent at every look while the parent sleeps, when those looks began and ended,
+# and how the program ended.
+watch_zombiemaker() {
+    local start_us=${EPOCHREALTIME//[^0-9]/} timer parent child seen status=0
+    timeout 20 zombiemaker >zombie.out 2>zombie.err &
+    timer=$!
+    echo "$timer" >zombie.timer
+    parent=$(wait_for 5 child_of "$timer")
+    child=$(wait_for 5 child_of "$parent")
+    echo "$parent $child" >zombie.pids
+    wait_for 5 ended "$child"
+    elapsed_ms >zombie.first_look
+    while running "$parent"; do
+        seen=$(state_of "$child") || seen=gone
+        # Only a look taken while the parent still sleeps counts.
+        running "$parent" && echo "$seen" >>zombie.seen
+        elapsed_ms >zombie.last_look
+        sleep 0.2
+    done
+    wait "$timer" || status=$?
+    echo "$status" >zombie.status
+    touch zombie.done
+}
+
+setup_file() {
+    cd "$BATS_FILE_TMPDIR" || return 1
+    watch_orphanmaker >orphan.log 2>&1 3>&- &
+    watch_zombiemaker >zombie.log 2>&1 3>&- &
+}
+
+# Stops what a failed watcher may have left running.
+teardown_file() {
+    cd "$BATS_FILE_TMPDIR" || return 1
+    local name
+    for name in orphan zombie; do
+        if [[ ! -e $name.done && -e $name.timer ]]; then
+            kill "$(cat "$name.timer")" 2>/dev/null || true
+        fi
+    done
+}
+
+# refused_fork PROGRAM: runs a syslab program with a process limit of 0, so that its fork fails.
+# Root is exempt from the limit, so as root the program runs as the ordinary user.
+refused_fork() {
+    local program
+    program=$(command -v "$1") || return 127
+    # The leak check at exit needs a thread of its own, which the limit refuses too.
+    export ASAN_OPTIONS=detect_leaks=0
+    if ((EUID != 0)); then
+        timeout 5 prlimit --nproc=0 -- "$program"
+        return
+    fi
+    scratch_open_to_all
+    cp "$program" "$BATS_TEST_TMPDIR/"
+    timeout 5 setpriv --reuid="$unprivileged_user" --regid="$unprivileged_group" \
+        --clear-groups -- prlimit --nproc=0 -- "$BATS_TEST_TMPDIR/$1"
+}
+
+@test "forkpids: on a pipe and on a file the parent's line comes once, then another pid" {
+    local pattern='^Process id\(PID\) of the parent process is: ([0-9]+)
+Process id\(PID\) of the child process is: ([0-9]+)$'
+    timeout 5 forkpids | cat >piped.txt
+    timeout 5 forkpids >file.txt
+    local output
+    for output in "$(cat piped.txt)" "$(cat file.txt)"; do
+        [[ $output =~ $pattern ]]
+        [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ]
+    done
+}
+
+@test "all four: a refused fork is an error line and status 1, with nothing done for a child" {
+    run --separate-stderr refused_fork forkpids
+    [ "$status" -eq 1 ]
+    [[ $output =~ ^Process\ id\(PID\)\ of\ the\ parent\ process\ is:\ [0-9]+$ ]]
+    [ "$stderr" = "fork: Resource temporarily unavailable" ]
+
+    local program
+    for program in orphanmaker zombiemaker forkappend; do
+        run --separate-stderr refused_fork "$program"
+        [ "$status" -eq 1 ]
+        [ "$output" = "" ]
+        [ "$stderr" = "fork: Resource temporarily unavailable" ]
+    done
+    [ -f forkappend.txt ]
+    [ ! -s forkappend.txt ]
+}
+
+@test "forkappend: three runs make 90 bytes, three records of each kind; mode 0700" {
+    umask 022
+    local i
+    for i in 1 2 3; do
+        run --separate-stderr forkappend
+        [ "$status" -eq 0 ]
+        [ "$output" = "" ]
+        [ "$stderr" = "" ]
+    done
+    # The parents do not wait: the last child may still be writing.
+    wait_for 5 test "$(stat -c %s forkappend.txt)" -eq 90
+    [ "$(stat -c %a forkappend.txt)" = 700 ] # rwx------
+
+    local content record parents=0 children=0
+    IFS= read -r -d '' content <forkappend.txt || true
+    [ "${#content}" -eq 90 ]
+    for i in 0 15 30 45 60 75; do
+        record=${content:i:15}
+        case $record in
+        $'Parent Process\n') parents=$((parents + 1)) ;;
+        $'Child Process\n!') children=$((children + 1)) ;;
+        *) false ;;
+        esac
+    done
+    [ "$parents" -eq 3 ]
+    [ "$children" -eq 3 ]
+}
+
+@test "forkappend: an existing file is appended to and keeps its mode" {
+    printf 'kept\n' >forkappend.txt
+    chmod 0640 forkappend.txt # rw-r-----
+    forkappend
+    wait_for 5 test "$(stat -c %s forkappend.txt)" -eq 35
+    [ "$(head -c 5 forkappend.txt)" = kept ]
+    [ "$(stat -c %a forkappend.txt)" = 640 ]
+}
+
+@test "forkappend: a file it cannot open or write is an error line and status 1" {
+    mkdir forkappend.txt
+    run --separate-stderr forkappend
+    [ "$status" -eq 1 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "forkappend.txt: Is a directory" ]
+
+    [ -c /dev/full ] || skip "no /dev/full"
+    rmdir forkappend.txt
+    ln -s /dev/full forkappend.txt
+    local status=0
+    forkappend 2>errors.txt || status=$?
+    [ "$status" -eq 1 ]
+    # Parent and child each report their own record lost.
+    wait_for 5 test "$(wc -l <errors.txt)" -eq 2
+    [ "$(sort -u errors.txt)" = "forkappend.txt: No space left on device" ]
+}
+
+@test "zombiemaker: while the parent sleeps the child is a zombie under it, not collected" {
+    cd "$BATS_FILE_TMPDIR"
+    wait_for 20 test -e zombie.done
+    local parent child
+    read -r parent child <zombie.pids
+    [ "$(sort -u zombie.seen)" = "Z $parent" ]
+    # The looks covered the sleep: from the start until about 10 s.
+    (($(cat zombie.first_look) < 2000))
+    (($(cat zombie.last_look) > 9000))
+    [ "$(cat zombie.status)" -eq 0 ]
+    [ "$(cat zombie.out)" = "Child PID is: $child
+Exiting child!
+Parent PID is: $parent
+Putting parent to sleep for 10s!
+Parent is now awake!" ]
+    [ ! -s zombie.err ]
+}
+
+@test "orphanmaker: ends after 10 s, not 12; its child lives on under another parent" {
+    cd "$BATS_FILE_TMPDIR"
+    wait_for 20 test -e orphan.done
+    local parent child state ppid status when
+    read -r parent child <orphan.pids
+    read -r state ppid <orphan.before
+    [ "$ppid" = "$parent" ]
+
+    read -r status when <orphan.ended
+    [ "$status" -eq 0 ]
+    ((when >= 10000 && when < 11500))
+
+    read -r state ppid when <orphan.after
+    [ "$state" = S ]
+    [ "$ppid" != "$parent" ]
+    ((when < 12000))
+    (($(cat orphan.child_ended) >= 12000))
+}
+
+@test "orphanmaker: redirected to a file, all six lines land there once" {
+    cd "$BATS_FILE_TMPDIR"
+    wait_for 20 test -e orphan.done
+    local parent child
+    read -r parent child <orphan.pids
+    [ "$(cat orphan.out)" = "Parent PID is: $parent
+Putting Parent to sleep for 10s
+Exiting parent!
+Child PID is: $child
+Putting child to sleep for 12s!
+Child is now awake!" ]
+    [ ! -s orphan.err ]
+}
