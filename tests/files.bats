@@ -1,0 +1,367 @@
+#!/usr/bin/env bats
+# File and descriptor tools: seekgap, sizedecho, bytecat, stdinwait, exclcreate, fdflood,
+# makelinks.
+
+load helper
+
+# close_inherited_fds: closes every descriptor above 2 in the current shell, so that a program
+# exec'd from it starts with the standard three only (bats itself holds 3 and others open).
+close_inherited_fds() {
+    local fd
+    for fd in "/proc/$BASHPID/fd/"*; do
+        fd=${fd##*/}
+        if ((fd > 2)); then exec {fd}>&-; fi
+    done
+}
+
+# bare CMD...: runs CMD with descriptors 0 to 2 only.
+bare() {
+    (
+        close_inherited_fds
+        exec "$@"
+    )
+}
+
+# expect_bytes FILE FORMAT [ARG...]: FILE holds exactly the bytes that printf makes.
+expect_bytes() {
+    local file=$1
+    shift
+    # shellcheck disable=SC2059
+    printf "$@" >"$BATS_TEST_TMPDIR/expected"
+    cmp "$BATS_TEST_TMPDIR/expected" "$file" || {
+        echo "expected:" && od -An -c "$BATS_TEST_TMPDIR/expected"
+        echo "got:" && od -An -c "$file"
+        return 1
+    }
+}
+
+# The silent pipe keeps stdinwait waiting its full 10 seconds: it runs beside the other tests
+# from here and the last test examines it. Opened read-write, the fifo has a writer that
+# never writes (stdinwait itself), so it neither ends nor gets data.
+setup_file() {
+    mkfifo "$BATS_FILE_TMPDIR/silent"
+    (
+        close_inherited_fds
+        started=$EPOCHREALTIME
+        stdinwait <>"$BATS_FILE_TMPDIR/silent" >"$BATS_FILE_TMPDIR/silent.out" \
+            2>"$BATS_FILE_TMPDIR/silent.err"
+        echo "$? $started $EPOCHREALTIME" >"$BATS_FILE_TMPDIR/silent.tmp"
+        mv "$BATS_FILE_TMPDIR/silent.tmp" "$BATS_FILE_TMPDIR/silent.done"
+    ) &
+}
+
+# A flood left running by a failed test is stopped here; only its own pid is killed.
+teardown() {
+    if [[ -n ${flood_pid:-} ]]; then
+        kill -KILL "$flood_pid" 2>/dev/null || true
+        wait "$flood_pid" 2>/dev/null || true
+    fi
+}
+
+pattern=0101011010
+zeros='\0\0\0\0\0\0\0\0\0\0'
+
+@test "seekgap: an empty or short file becomes pattern, ten zero bytes, pattern" {
+    : >seekgap.txt
+    run --separate-stderr seekgap
+    [ "$status" -eq 0 ]
+    [ "$stderr" = "" ]
+    printf %s "$output" >out
+    seekgap >>out # a second run: the hole and pattern are added after the new end
+    expect_bytes out 'offset : 20offset : 40'
+    expect_bytes seekgap.txt "%s$zeros%s$zeros%s" $pattern $pattern $pattern
+
+    printf abcd >seekgap.txt
+    seekgap >out
+    expect_bytes out 'offset : 20'
+    expect_bytes seekgap.txt "%s$zeros%s" $pattern $pattern
+}
+
+@test "seekgap: a longer file keeps its tail; the hole starts at the old end" {
+    printf 'ABCDEFGHIJKLMNOPQRSTUVWXY' >seekgap.txt
+    seekgap >out
+    expect_bytes out 'offset : 35'
+    expect_bytes seekgap.txt "%sKLMNOPQRSTUVWXY$zeros%s" $pattern $pattern
+}
+
+@test "seekgap: an offset past 4 GiB is printed whole, not wrapped to -1" {
+    # 4294967285 + 10 is 2^32 - 1, which a 32-bit offset would show as -1 (an error).
+    truncate -s 4294967285 seekgap.txt || skip "no sparse file of 4 GiB here"
+    run --separate-stderr seekgap
+    [ "$status" -eq 0 ]
+    [ "$output" = "offset : 4294967295" ]
+    [ "$stderr" = "" ]
+    [ "$(stat -c %s seekgap.txt)" -eq 4294967305 ]
+}
+
+@test "seekgap: a missing file is an error naming it, with nothing on stdout and status 1" {
+    run --separate-stderr seekgap
+    [ "$status" -eq 1 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "seekgap.txt: No such file or directory" ]
+    [ ! -e seekgap.txt ]
+}
+
+@test "seekgap: a write refused past the file size limit is an error, status 1" {
+    head -c 1020 /dev/zero >seekgap.txt
+    # ulimit -f counts 1 KiB blocks; with SIGXFSZ ignored the write fails with EFBIG.
+    run --separate-stderr bash -c 'trap "" XFSZ; ulimit -f 1; exec seekgap'
+    [ "$status" -eq 1 ]
+    [ "$output" = "offset : 1030" ]
+    [ "$stderr" = "Writing seekgap.txt failed: File too large" ]
+}
+
+sizedecho_prompts='Ehter the size of the text you want to enter , MAX_CHAR=80\nenter string\nthe entered string is\n'
+
+@test "sizedecho: one read of at most the size; the rest stays for the next reader" {
+    # The pipe stands in for the terminal: what the read leaves, the shell would read next.
+    printf '5\nhello world\n' | { sizedecho && echo "rest:" && cat; } >out
+    expect_bytes out "${sizedecho_prompts}hello\nrest:\n world\n"
+
+    printf '5\nhello world\n' | sizedecho >out
+    expect_bytes out "${sizedecho_prompts}hello\n"
+
+    # Size 80 and two characters: the typed newline is echoed, then the program's own.
+    printf '80\nhi\n' | sizedecho >out
+    expect_bytes out "${sizedecho_prompts}hi\n\n"
+
+    # Size 0: the read returns 0 at once and only the newline follows.
+    printf '0\nhello\n' | { sizedecho && cat; } >out
+    expect_bytes out "${sizedecho_prompts}\nhello\n"
+
+    # Text on the size's own line is what the read sees, less the one character after the
+    # number that the formatted read takes to see where the number ends.
+    printf '3 abcdef\n' | sizedecho >out
+    expect_bytes out "${sizedecho_prompts}abc\n"
+    printf '\n +007\nabcdefghij\n' | sizedecho >out
+    expect_bytes out "${sizedecho_prompts}abcdefg\n"
+}
+
+@test "sizedecho: a size above 80 reads at most 80 bytes" {
+    local long
+    long=$(printf 'x%.0s' {1..100})
+    for size in 81 200 2147483648 99999999999999999999; do
+        printf '%s\n%s\n' "$size" "$long" | { sizedecho && echo "rest:" && cat; } >out
+        expect_bytes out "${sizedecho_prompts}%s\nrest:\n%s\n" "${long:0:80}" "${long:80}"
+    done
+}
+
+@test "sizedecho: a negative, non-numeric or missing size is an error and nothing is read" {
+    local cases=("-1" "-99999999999999999999" "abc" "x5" "-" "+-5")
+    for input in "${cases[@]}"; do
+        run --separate-stderr sizedecho <<<"$input"
+        [ "$status" -eq 1 ]
+        [ "$output" = "Ehter the size of the text you want to enter , MAX_CHAR=80" ]
+        [ "$stderr" = "Invalid size: Invalid argument" ]
+    done
+
+    run --separate-stderr sizedecho </dev/null
+    [ "$status" -eq 1 ]
+    [ "$output" = "Ehter the size of the text you want to enter , MAX_CHAR=80" ]
+    [ "$stderr" = "No size given: No data available" ]
+
+    run --separate-stderr sizedecho <.
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "Reading the size failed: Is a directory" ]
+}
+
+@test "sizedecho: a failing write is an error with status 1" {
+    run --separate-stderr bash -c 'printf "5\nhello\n" | sizedecho >/dev/full'
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "Writing the text failed: No space left on device" ]
+
+    # Room for the prompts (94 bytes) but not the echo: the raw write itself fails.
+    head -c 930 /dev/zero >out
+    run --separate-stderr bash -c \
+        'trap "" XFSZ; ulimit -f 1; printf "5\nhello\n" | sizedecho >>out'
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "Writing the text failed: File too large" ]
+    [ "$(stat -c %s out)" -eq 1024 ]
+}
+
+@test "bytecat: copies the file byte for byte, zero bytes and no final newline included" {
+    printf 'ab\0c\n\0\377\tz' >bytecat.txt
+    run --separate-stderr bash -c 'bytecat >out'
+    [ "$status" -eq 0 ]
+    [ "$stderr" = "" ]
+    expect_bytes out 'ab\0c\n\0\377\tz'
+
+    : >bytecat.txt
+    run --separate-stderr bash -c 'bytecat >out'
+    [ "$status" -eq 0 ]
+    expect_bytes out ''
+}
+
+@test "bytecat: one read and one write system call per byte" {
+    command -v strace >/dev/null || skip "strace is not installed"
+    printf 'a\0\n' >bytecat.txt
+    # LeakSanitizer cannot run under ptrace.
+    ASAN_OPTIONS=detect_leaks=0 strace -o trace -e trace=read,write bytecat >out ||
+        skip "strace cannot trace here"
+    expect_bytes out 'a\0\n'
+    run grep -Ec '^write\(1, .*, 1\) += 1$' trace
+    [ "$output" = 3 ]
+    run grep -Ec '^read\([0-9]+, .*, 1\) += [01]$' trace
+    [ "$output" = 4 ]
+}
+
+@test "bytecat: a missing file, a failed read or a failed write ends with status 1" {
+    run --separate-stderr bytecat
+    [ "$status" -eq 1 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "bytecat.txt: No such file or directory" ]
+
+    mkdir bytecat.txt
+    run --separate-stderr bytecat
+    [ "$status" -eq 1 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "Reading bytecat.txt failed: Is a directory" ]
+    rmdir bytecat.txt
+
+    printf 'data' >bytecat.txt
+    run --separate-stderr bash -c 'bytecat >/dev/full'
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "Writing to standard output failed: No space left on device" ]
+}
+
+@test "stdinwait: input ready at once or after a second is seen before the time-out" {
+    run --separate-stderr timeout 5 stdinwait </dev/null
+    [ "$status" -eq 0 ]
+    [ "$output" = "The data is now available" ]
+    [ "$stderr" = "" ]
+
+    # The line is not read: it is still there for the next reader.
+    local started=$SECONDS
+    run --separate-stderr bash -c '{ sleep 1; echo hi; } | { timeout 5 stdinwait; cat; }'
+    [ "$status" -eq 0 ]
+    [ "$output" = $'The data is now available\nhi' ]
+    ((SECONDS - started < 5))
+}
+
+@test "stdinwait: with descriptor 0 closed select fails: the error line, status 0" {
+    run --separate-stderr timeout 5 bash -c 'exec stdinwait <&-'
+    [ "$status" -eq 0 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "error : Bad file descriptor" ]
+}
+
+@test "exclcreate: descriptor 3 and an empty rw-r--r-- file, then -1 once it exists" {
+    (
+        umask 000
+        bare exclcreate >out
+    )
+    expect_bytes out 'The file descriptor value is: 3'
+    [ "$(stat -c '%a %s %F' exclcreate.txt)" = "644 0 regular empty file" ]
+
+    echo kept >exclcreate.txt
+    run --separate-stderr bare exclcreate
+    [ "$status" -eq 0 ]
+    [ "$output" = "The file descriptor value is: -1" ]
+    [ "$stderr" = "" ]
+    [ "$(cat exclcreate.txt)" = kept ]
+}
+
+# flood_until_full: starts fdflood in the background under a limit of 64 descriptors and waits
+# until its table is full; sets flood_pid.
+flood_until_full() {
+    (
+        ulimit -n 64
+        umask 022
+        close_inherited_fds
+        exec fdflood
+    ) &
+    flood_pid=$!
+    wait_for 10 flood_table_full
+}
+
+flood_table_full() {
+    [[ $(readlink "/proc/$flood_pid/exe") == */fdflood ]] || return 1
+    local fds=("/proc/$flood_pid/fd/"*)
+    ((${#fds[@]} == 64))
+}
+
+stop_flood() {
+    kill -KILL "$flood_pid"
+    wait "$flood_pid" || true
+    flood_pid=
+}
+
+@test "fdflood: fills the table to the limit and keeps running; its files block makelinks" {
+    flood_until_full
+    # Still running, not ended or a zombie, and still with a full table.
+    local state
+    state=$(cut -d' ' -f3 "/proc/$flood_pid/stat")
+    [[ $state == [RS] ]]
+    [ -e "/proc/$flood_pid/fd/63" ]
+    run ls "/proc/$flood_pid/fd/64"
+    [ "$status" -ne 0 ]
+    stop_flood
+
+    local name
+    for name in one two three four five; do
+        [ "$(stat -c '%a %s %F' "$name.txt")" = "755 0 regular empty file" ]
+    done
+
+    # The flood's plain files take both of the link maker's names.
+    run --separate-stderr makelinks
+    [ "$status" -eq 0 ]
+    [ "$output" = "" ]
+    [ "$stderr" = $'Failed : : File exists\nFailed : : File exists' ]
+    [ ! -L four.txt ]
+}
+
+@test "fdflood: its open of four.txt follows the symbolic link makelinks left" {
+    makelinks 2>/dev/null
+    [ "$(readlink four.txt)" = three.txt ]
+
+    flood_until_full
+    local fd targets=()
+    for fd in "/proc/$flood_pid/fd/"*; do
+        [[ ${fd##*/} -gt 2 ]] && targets+=("$(readlink "$fd")")
+    done
+    stop_flood
+
+    # Twelve passes of five and one more open; four.txt never appears, three.txt twice a pass.
+    [ "${#targets[@]}" -eq 61 ]
+    printf '%s\n' "${targets[@]##*/}" | sort | uniq -c >counts
+    expect_bytes counts '     12 five.txt\n     13 one.txt\n     24 three.txt\n     12 two.txt\n'
+    [ "$(readlink four.txt)" = three.txt ]
+    [ -f three.txt ] && [ ! -L three.txt ]
+}
+
+@test "makelinks: a dangling symlink in an empty directory, both links beside three.txt" {
+    run --separate-stderr makelinks
+    [ "$status" -eq 0 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "Failed : : No such file or directory" ]
+    [ "$(readlink four.txt)" = three.txt ]
+    [ ! -e four.txt ] # dangling
+    [ ! -e five.txt ]
+
+    rm four.txt
+    echo data >three.txt
+    run --separate-stderr makelinks
+    [ "$status" -eq 0 ]
+    [ "$output" = "" ]
+    [ "$stderr" = "" ]
+    [ "$(readlink four.txt)" = three.txt ]
+    [ "$(stat -c '%i %h' five.txt)" = "$(stat -c '%i 2' three.txt)" ]
+    [ "$(cat four.txt)" = data ]
+
+    run --separate-stderr makelinks
+    [ "$status" -eq 0 ]
+    [ "$stderr" = $'Failed : : File exists\nFailed : : File exists' ]
+}
+
+# Started in setup_file; by now most of its 10 seconds have passed beside the other tests.
+@test "stdinwait: a silent pipe gets the verdict after 10 seconds" {
+    wait_for 15 test -e "$BATS_FILE_TMPDIR/silent.done"
+    local rc started ended
+    read -r rc started ended <"$BATS_FILE_TMPDIR/silent.done"
+    [ "$rc" -eq 0 ]
+    expect_bytes "$BATS_FILE_TMPDIR/silent.out" 'No data was given for 10 seconds\n'
+    expect_bytes "$BATS_FILE_TMPDIR/silent.err" ''
+    # Whole microseconds: at least the 10 s, and not much more.
+    local waited=$((${ended/./} - ${started/./}))
+    ((waited >= 10000000 && waited < 12000000))
+}
