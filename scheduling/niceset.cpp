@@ -18,6 +18,7 @@ int main(int argc, char *argv[])
     // The nice range is 39 steps wide, so a larger increment changes nothing more; clamping
     // keeps the kernel's addition to the current value from overflowing an int.
     constexpr long widest_increment = 40;
+    constexpr int decimal = 10;
 
     if (argc != 2) {
         puts("Please pass the integer value to set the priority in command line");
@@ -26,7 +27,7 @@ int main(int argc, char *argv[])
 
     // Read like atoi (leading space, sign, digits up to the first non-digit, none gives 0),
     // but strtol saturates where atoi would be undefined for a number too large for an int.
-    long requested = strtol(argv[1], nullptr, 10);
+    long requested = strtol(argv[1], nullptr, decimal);
     if (requested > widest_increment)
         requested = widest_increment;
     if (requested < -widest_increment)
