@@ -1,26 +1,8 @@
 #!/usr/bin/env bats
 # File and descriptor tools: seekgap, sizedecho, bytecat, stdinwait, exclcreate, fdflood,
-# makelinks.
+# makelinks. Missing data files, hostile sizes and closed standard streams are in hostile.bats.
 
 load helper
-
-# close_inherited_fds: closes every descriptor above 2 in the current shell, so that a program
-# exec'd from it starts with the standard three only (bats itself holds 3 and others open).
-close_inherited_fds() {
-    local fd
-    for fd in "/proc/$BASHPID/fd/"*; do
-        fd=${fd##*/}
-        if ((fd > 2)); then exec {fd}>&-; fi
-    done
-}
-
-# bare CMD...: runs CMD with descriptors 0 to 2 only.
-bare() {
-    (
-        close_inherited_fds
-        exec "$@"
-    )
-}
 
 # expect_bytes FILE FORMAT [ARG...]: FILE holds exactly the bytes that printf makes.
 expect_bytes() {
@@ -61,27 +43,27 @@ teardown() {
 pattern=0101011010
 zeros='\0\0\0\0\0\0\0\0\0\0'
 
-@test "seekgap: an empty or short file becomes pattern, ten zero bytes, pattern" {
-    : >seekgap.txt
-    run --separate-stderr seekgap
-    [ "$status" -eq 0 ]
-    [ "$stderr" = "" ]
-    printf %s "$output" >out
-    seekgap >>out # a second run: the hole and pattern are added after the new end
-    expect_bytes out 'offset : 20offset : 40'
-    expect_bytes seekgap.txt "%s$zeros%s$zeros%s" $pattern $pattern $pattern
+@test "seekgap: pattern, ten zero bytes, pattern from offset 10; a longer file keeps its tail" {
+    local rows=(
+        # file before               stdout          file after, as a printf format
+        ''                          'offset : 20'   "%s$zeros%s"
+        abcd                        'offset : 20'   "%s$zeros%s"
+        ABCDEFGHIJKLMNOPQRSTUVWXY   'offset : 35'   "%sKLMNOPQRSTUVWXY$zeros%s"
+    )
+    local row # not i, which run sets
+    for ((row = 0; row < ${#rows[@]}; row += 3)); do
+        printf %s "${rows[row]}" >seekgap.txt
+        run --separate-stderr seekgap
+        [ "$status" -eq 0 ]
+        [ "$output" = "${rows[row + 1]}" ]
+        [ "$stderr" = "" ]
+        expect_bytes seekgap.txt "${rows[row + 2]}" $pattern $pattern
+    done
 
-    printf abcd >seekgap.txt
+    # A second run adds the hole and pattern after the new end.
     seekgap >out
-    expect_bytes out 'offset : 20'
-    expect_bytes seekgap.txt "%s$zeros%s" $pattern $pattern
-}
-
-@test "seekgap: a longer file keeps its tail; the hole starts at the old end" {
-    printf 'ABCDEFGHIJKLMNOPQRSTUVWXY' >seekgap.txt
-    seekgap >out
-    expect_bytes out 'offset : 35'
-    expect_bytes seekgap.txt "%sKLMNOPQRSTUVWXY$zeros%s" $pattern $pattern
+    expect_bytes out 'offset : 55'
+    expect_bytes seekgap.txt "%sKLMNOPQRSTUVWXY$zeros%s$zeros%s" $pattern $pattern $pattern
 }
 
 @test "seekgap: an offset past 4 GiB is printed whole, not wrapped to -1" {
@@ -92,14 +74,6 @@ zeros='\0\0\0\0\0\0\0\0\0\0'
     [ "$output" = "offset : 4294967295" ]
     [ "$stderr" = "" ]
     [ "$(stat -c %s seekgap.txt)" -eq 4294967305 ]
-}
-
-@test "seekgap: a missing file is an error naming it, with nothing on stdout and status 1" {
-    run --separate-stderr seekgap
-    [ "$status" -eq 1 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "seekgap.txt: No such file or directory" ]
-    [ ! -e seekgap.txt ]
 }
 
 @test "seekgap: a write refused past the file size limit is an error, status 1" {
@@ -135,34 +109,6 @@ sizedecho_prompts='Ehter the size of the text you want to enter , MAX_CHAR=80\ne
     expect_bytes out "${sizedecho_prompts}abc\n"
     printf '\n +007\nabcdefghij\n' | sizedecho >out
     expect_bytes out "${sizedecho_prompts}abcdefg\n"
-}
-
-@test "sizedecho: a size above 80 reads at most 80 bytes" {
-    local long
-    long=$(printf 'x%.0s' {1..100})
-    for size in 81 200 2147483648 99999999999999999999; do
-        printf '%s\n%s\n' "$size" "$long" | { sizedecho && echo "rest:" && cat; } >out
-        expect_bytes out "${sizedecho_prompts}%s\nrest:\n%s\n" "${long:0:80}" "${long:80}"
-    done
-}
-
-@test "sizedecho: a negative, non-numeric or missing size is an error and nothing is read" {
-    local cases=("-1" "-99999999999999999999" "abc" "x5" "-" "+-5")
-    for input in "${cases[@]}"; do
-        run --separate-stderr sizedecho <<<"$input"
-        [ "$status" -eq 1 ]
-        [ "$output" = "Ehter the size of the text you want to enter , MAX_CHAR=80" ]
-        [ "$stderr" = "Invalid size: Invalid argument" ]
-    done
-
-    run --separate-stderr sizedecho </dev/null
-    [ "$status" -eq 1 ]
-    [ "$output" = "Ehter the size of the text you want to enter , MAX_CHAR=80" ]
-    [ "$stderr" = "No size given: No data available" ]
-
-    run --separate-stderr sizedecho <.
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "Reading the size failed: Is a directory" ]
 }
 
 @test "sizedecho: a failing write is an error with status 1" {
@@ -205,12 +151,7 @@ sizedecho_prompts='Ehter the size of the text you want to enter , MAX_CHAR=80\ne
     [ "$output" = 4 ]
 }
 
-@test "bytecat: a missing file, a failed read or a failed write ends with status 1" {
-    run --separate-stderr bytecat
-    [ "$status" -eq 1 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "bytecat.txt: No such file or directory" ]
-
+@test "bytecat: a failed read or a failed write ends with status 1" {
     mkdir bytecat.txt
     run --separate-stderr bytecat
     [ "$status" -eq 1 ]
@@ -236,13 +177,6 @@ sizedecho_prompts='Ehter the size of the text you want to enter , MAX_CHAR=80\ne
     [ "$status" -eq 0 ]
     [ "$output" = $'The data is now available\nhi' ]
     ((SECONDS - started < 5))
-}
-
-@test "stdinwait: with descriptor 0 closed select fails: the error line, status 0" {
-    run --separate-stderr timeout 5 bash -c 'exec stdinwait <&-'
-    [ "$status" -eq 0 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "error : Bad file descriptor" ]
 }
 
 @test "exclcreate: descriptor 3 and an empty rw-r--r-- file, then -1 once it exists" {
@@ -289,9 +223,7 @@ stop_flood() {
 @test "fdflood: fills the table to the limit and keeps running; its files block makelinks" {
     flood_until_full
     # Still running, not ended or a zombie, and still with a full table.
-    local state
-    state=$(cut -d' ' -f3 "/proc/$flood_pid/stat")
-    [[ $state == [RS] ]]
+    [[ $(state_of "$flood_pid") == [RS]\ * ]]
     [ -e "/proc/$flood_pid/fd/63" ]
     run ls "/proc/$flood_pid/fd/64"
     [ "$status" -ne 0 ]

@@ -58,3 +58,37 @@ wait_for() {
         sleep 0.05
     done
 }
+
+# close_inherited_fds: closes every descriptor above 2 of this shell (bats keeps some open),
+# so that a program exec'd from it gets the lowest free numbers, as it would from a terminal.
+close_inherited_fds() {
+    local fd
+    for fd in "/proc/$BASHPID/fd/"*; do
+        fd=${fd##*/}
+        if ((fd > 2)); then exec {fd}>&-; fi
+    done
+}
+
+# bare CMD...: runs CMD with descriptors 0 to 2 only.
+bare() {
+    (
+        close_inherited_fds
+        exec "$@"
+    )
+}
+
+# child_of PID: prints the first child of PID, fails while it has none.
+child_of() {
+    local children
+    children=$(cat "/proc/$1/task/$1/children" 2>/dev/null) || return 1
+    [[ -n $children ]] || return 1
+    echo "${children%% *}"
+}
+
+# state_of PID: prints "STATE PPID" of PID, fails once it is gone.
+state_of() {
+    local stat state ppid
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    read -r state ppid _ <<<"${stat##*) }"
+    echo "$state $ppid"
+}

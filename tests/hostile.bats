@@ -12,16 +12,6 @@
 
 load helper
 
-# close_inherited_fds: closes every descriptor above 2 of this shell (bats keeps some open),
-# so that a program started from it gets the lowest numbers, as it would from a terminal.
-close_inherited_fds() {
-    local fd
-    for fd in "/proc/$BASHPID/fd/"*; do
-        fd=${fd##*/}
-        if ((fd > 2)); then exec {fd}>&-; fi
-    done
-}
-
 # attempt CMD...: runs CMD with a time-out (under `unprivileged` without one: those rows never
 # wait for input), standard output into $out or closed when $stdout_closed is set, standard
 # error into $err, standard input as the caller gives it. Sets $attempt_status. The two files
@@ -30,17 +20,11 @@ attempt() {
     out=$BATS_TEST_TMPDIR/out err=$BATS_TEST_TMPDIR/err
     attempt_status=0
     : >"$out"
-    if [[ -n ${stdout_closed:-} ]]; then
-        (
-            close_inherited_fds
-            if [[ $1 == unprivileged ]]; then "$@"; else exec timeout 5 "$@"; fi
-        ) >&- 2>"$err" || attempt_status=$?
-    else
-        (
-            close_inherited_fds
-            if [[ $1 == unprivileged ]]; then "$@"; else exec timeout 5 "$@"; fi
-        ) >"$out" 2>"$err" || attempt_status=$?
-    fi
+    (
+        close_inherited_fds
+        if [[ -n ${stdout_closed:-} ]]; then exec >&-; fi
+        if [[ $1 == unprivileged ]]; then "$@"; else exec timeout 5 "$@"; fi
+    ) >"$out" 2>"$err" || attempt_status=$?
 }
 
 # expect_row ROW STATUS STDOUT STDERR: the last attempt ended as the row says. On a mismatch it
@@ -196,8 +180,8 @@ run_rows() {
         rrrange              0       $'The max priority with RR Scheduling Policy is : 99\nThe min priority with RR Scheduling Policy is : 1\n' ''
         'unprivileged policyflip' 0  $'Current policy is OTHER\nCurrent policy is 0\n' ''
         'niceset 0'          0       "Current priority of the running process is: $start"$'\n\n'"New priority of the running process is: $start"$'\n' ''
-        pidtimer             0       $'PID: [0-9]*\nTime taken : [0-9]* \n'          ''
-        forkpids             0       $'Process id(PID) of the parent process is: [0-9]*\nProcess id(PID) of the child process is: [0-9]*\n' ''
+        pidtimer             0       $'PID: +([0-9])\nTime taken : +([0-9]) \n'          ''
+        forkpids             0       $'Process id(PID) of the parent process is: +([0-9])\nProcess id(PID) of the child process is: +([0-9])\n' ''
         exclusivehold        0       "$lock_lines"                                  ''
         sharedhold           0       "$lock_lines"                                  ''
         seekgap              0       'offset : 20'                                  ''
@@ -228,22 +212,23 @@ run_rows() {
     run_rows '' <.
 }
 
-@test "every data file missing: an error line naming the file, or the documented creation" {
+# The programs that create a missing file (exclcreate, forkappend, makelinks' link) are tested
+# with their folders.
+@test "every data file missing: an error line naming the file, and nothing is created" {
     local rows=(
         # command            status  stdout                               stderr
         exclusivehold        1       ''                                   'db.txt: No such file or directory'
         sharedhold           1       ''                                   'db.txt: No such file or directory'
         seekgap              1       ''                                   'seekgap.txt: No such file or directory'
         bytecat              1       ''                                   'bytecat.txt: No such file or directory'
-        exclcreate           0       'The file descriptor value is: 3'    ''
-        makelinks            0       ''                                   'Failed : : No such file or directory'
-        forkappend           0       ''                                   ''
         'env LC_ALL=C execvlist'  2  "$execv_banner"$'\n'                 "/bin/ls: cannot access 'lsdemo.txt': No such file or directory"
         execlelist           2       "$execle_banner"$'\n'                "/bin/ls: cannot access 'lsdemo.txt': No such file or directory"
         'env LC_ALL=C execlplist' 2  "$execlp_banner"$'\n'                "/bin/ls: cannot access 'lsdemo.txt': No such file or directory"
         runother             127     ''                                   './childprog/childprog_out: No such file or directory'
     )
     run_rows 'rm -r ./*' </dev/null
+    cd "$BATS_TEST_TMPDIR"
+    [ "$(find row-* -mindepth 1)" = "" ]
 }
 
 @test "a data file the user may not read or write: an error line naming it" {
@@ -257,15 +242,15 @@ run_rows() {
         'unprivileged execvlist'     2       "$execv_banner"$'\n'   "/bin/ls: cannot open directory 'lsdemo.txt': Permission denied"
         'unprivileged execlelist'    2       "$execle_banner"$'\n'  "/bin/ls: cannot open directory 'lsdemo.txt': Permission denied"
         'unprivileged execlplist'    2       "$execlp_banner"$'\n'  "/bin/ls: cannot open directory 'lsdemo.txt': Permission denied"
-        'unprivileged runother'      126     ''                     './childprog/childprog_out: Permission denied'
     )
     # Read-only db.txt and seekgap.txt (the programs open them read-write), an unreadable
-    # bytecat.txt, a read-only forkappend.txt, an unreadable directory lsdemo.txt, a
-    # childprog_out that may not be executed.
-    # shellcheck disable=SC2016 # evaluated in each row's fixture
+    # bytecat.txt, a read-only forkappend.txt, an unreadable directory lsdemo.txt.
     run_rows 'chmod 444 db.txt seekgap.txt; chmod 000 bytecat.txt; : >forkappend.txt
-        chmod 444 forkappend.txt; rm lsdemo.txt; mkdir -m 000 lsdemo.txt
-        chmod 644 childprog/childprog_out; export LC_ALL=C' </dev/null
+        chmod 444 forkappend.txt; rm lsdemo.txt; mkdir -m 000 lsdemo.txt; export LC_ALL=C' </dev/null
+    cd "$BATS_TEST_TMPDIR"
+    cmp <(printf 'one record\n') row-unprivileged_exclusivehold/db.txt
+    cmp <(printf 'one record\n') row-unprivileged_sharedhold/db.txt
+    [ ! -s row-unprivileged_seekgap/seekgap.txt ]
 }
 
 @test "a read-only working directory: nothing can be created, existing files still work" {
@@ -321,7 +306,7 @@ without_fork() {
     local refused='fork: Resource temporarily unavailable'
     local rows=(
         # program    status  stdout                                                    stderr
-        forkpids     1       $'Process id(PID) of the parent process is: [0-9]*\n'     "$refused"
+        forkpids     1       $'Process id(PID) of the parent process is: +([0-9])\n'     "$refused"
         orphanmaker  1       ''                                                        "$refused"
         zombiemaker  1       ''                                                        "$refused"
         forkappend   1       ''                                                        "$refused"
@@ -336,32 +321,44 @@ without_fork() {
     [ -f forkappend.txt ] && [ ! -s forkappend.txt ]
 }
 
-@test "sizedecho: hostile sizes never read past 80 bytes" {
+@test "sizedecho: hostile sizes never read past 80 bytes, nor into the text when refused" {
     local head=$prompt$'\nenter string\nthe entered string is\n'
-    local long_line long_number eighty
+    local long_line long_number
     long_line=$(head -c 102400 /dev/zero | tr '\0' x)
     long_number=$(head -c 102400 /dev/zero | tr '\0' 9)
-    eighty=${long_line:0:80}
-    # A number is taken from its first 31 characters at most; what follows is the text.
-    eighty_nines=${long_number:0:80}
+    local eighty=${long_line:0:80} line_rest=${long_line:80}$'\n'
+    # A number is taken from its first 31 characters at most; the read takes the next 80.
+    local nines=${long_number:0:80} nines_rest=${long_number:111}$'\n'$long_line$'\n'
+    local invalid='Invalid size: Invalid argument'
     local rows=(
-        # size line, then the text                  status  stdout                     stderr
-        $'-1\nhello\n'                              1       "$prompt"$'\n'             'Invalid size: Invalid argument'
-        $'0\nhello\n'                               0       "$head"$'\n'               ''
-        $'80\nhi\n'                                 0       "$head"$'hi\n\n'           ''
-        "81"$'\n'"$long_line"$'\n'                  0       "$head$eighty"$'\n'        ''
-        "4096"$'\n'"$long_line"$'\n'                0       "$head$eighty"$'\n'        ''
-        "2147483647"$'\n'"$long_line"$'\n'          0       "$head$eighty"$'\n'        ''
-        "99999999999999999999"$'\n'"$long_line"$'\n' 0      "$head$eighty"$'\n'        ''
-        "$long_number"$'\n'"$long_line"$'\n'        0       "$head$eighty_nines"$'\n'  ''
-        $'abc\nhello\n'                             1       "$prompt"$'\n'             'Invalid size: Invalid argument'
-        ''                                          1       "$prompt"$'\n'             'No size given: No data available'
+        # size line, then the text              status stdout                stderr        left for the next reader (a glob)
+        $'-1\nhello\n'                          1  "$prompt"$'\n'            "$invalid"    $'*hello\n'
+        $'-99999999999999999999\nhello\n'       1  "$prompt"$'\n'            "$invalid"    $'*hello\n'
+        $'abc\nhello\n'                         1  "$prompt"$'\n'            "$invalid"    $'*hello\n'
+        $'x5\nhello\n'                          1  "$prompt"$'\n'            "$invalid"    $'*hello\n'
+        $'-\nhello\n'                           1  "$prompt"$'\n'            "$invalid"    $'*hello\n'
+        $'+-5\nhello\n'                         1  "$prompt"$'\n'            "$invalid"    $'*hello\n'
+        ''                                      1  "$prompt"$'\n'            'No size given: No data available' ''
+        $'81\n'"$long_line"$'\n'                0  "$head$eighty"$'\n'       ''            "$line_rest"
+        $'4096\n'"$long_line"$'\n'              0  "$head$eighty"$'\n'       ''            "$line_rest"
+        $'2147483647\n'"$long_line"$'\n'        0  "$head$eighty"$'\n'       ''            "$line_rest"
+        $'2147483648\n'"$long_line"$'\n'        0  "$head$eighty"$'\n'       ''            "$line_rest"
+        $'99999999999999999999\n'"$long_line"$'\n' 0 "$head$eighty"$'\n'     ''            "$line_rest"
+        "$long_number"$'\n'"$long_line"$'\n'    0  "$head$nines"$'\n'        ''            "$nines_rest"
     )
-    local i
-    for ((i = 0; i < ${#rows[@]}; i += 4)); do
+    local i left
+    for ((i = 0; i < ${#rows[@]}; i += 5)); do
         printf %s "${rows[i]}" >input
-        attempt sizedecho <input
+        {
+            attempt sizedecho
+            left=$(cat && printf .)
+        } <input
         expect_row "sizedecho <<< ${rows[i]:0:24}" "${rows[i + 1]}" "${rows[i + 2]}" "${rows[i + 3]}"
+        # shellcheck disable=SC2053 # a glob on purpose
+        [[ ${left%.} == ${rows[i + 4]} ]] || {
+            echo "row failed: sizedecho <<< ${rows[i]:0:24}: left ${#left} bytes" >&2
+            return 1
+        }
     done
 }
 
@@ -369,9 +366,9 @@ without_fork() {
     local start
     start=$(nice)
     local now="Current priority of the running process is: $start"
-    # The increment as typed, then what it adds to the nice value, or "refused" for a decrease
-    # asked by an ordinary user.
-    local rows=(0 0 -0 0 +5 5 ' 7' 7 3x 3 '' 0 0x10 0 99999999999999999999 40
+    # The increment as typed, then what it adds to the nice value (the kernel stops at 19), or
+    # "refused" for a decrease asked by an ordinary user.
+    local rows=(-0 0 +5 5 ' 7' 7 3x 3 abc 0 '' 0 0x10 0 2147483648 40 99999999999999999999 40
         -1 refused -99999999999999999999 refused)
     local i expected
     for ((i = 0; i < ${#rows[@]}; i += 2)); do
@@ -388,18 +385,11 @@ without_fork() {
     done
 }
 
-# find_flood PARENT: sets $flood_pid to the child of PARENT that runs fdflood, once there is one.
+# find_flood PARENT: sets $flood_pid to the child of PARENT once that child runs fdflood.
 find_flood() {
-    local child list children
-    list=$(cat "/proc/$1/task/$1/children" 2>/dev/null) || return 1
-    read -ra children <<<"$list"
-    for child in "${children[@]}"; do
-        if [[ $(cat "/proc/$child/comm" 2>/dev/null) == fdflood ]]; then
-            flood_pid=$child
-            return 0
-        fi
-    done
-    return 1
+    local child
+    child=$(child_of "$1") && [[ $(cat "/proc/$child/comm" 2>/dev/null) == fdflood ]] &&
+        flood_pid=$child
 }
 
 # flood_running: $flood_pid is alive and has spent 10 clock ticks of processor time, so it has

@@ -37,50 +37,31 @@ run_with_filler() {
         exec -a x env "./$1"' filler "$1" "$2" >out 2>err || status=$?
 }
 
-@test "listing launchers: through a pipe the banner comes once, then ls's long line" {
-    printf 'demo\n' >lsdemo.txt
-    chmod 0644 lsdemo.txt # rw-r--r--
+# expect_listing GLOB: each listing launcher, read through a pipe (where the banner waits in the
+# buffer), prints its banner once, then ls's listing, which matches GLOB.
+expect_listing() {
     local program listing
     for program in "${launchers[@]}"; do
         listing=$(ls_as_launched "$program")
-        [[ $listing == "-rw-r--r-- 1 "*" 5 "*" lsdemo.txt" ]]
-
-        # run captures standard output through a pipe, where the banner waits in the buffer
+        # shellcheck disable=SC2053 # a glob on purpose
+        [[ $listing == $1 ]]
         run --separate-stderr "$program"
         [ "$status" -eq 0 ]
-        [ "$output" = "$(banner "$program")
-$listing" ]
+        [ "$output" = "$(banner "$program")"$'\n'"$listing" ]
         [ "$stderr" = "" ]
     done
+}
+
+@test "listing launchers: through a pipe the banner comes once, then ls's long line" {
+    printf 'demo\n' >lsdemo.txt
+    chmod 0644 lsdemo.txt # rw-r--r--
+    expect_listing '-rw-r--r-- 1 * 5 * lsdemo.txt'
 }
 
 @test "listing launchers: a directory lsdemo.txt is listed recursively" {
     mkdir -p lsdemo.txt/inner
     touch lsdemo.txt/top lsdemo.txt/inner/deep
-    local program listing
-    for program in "${launchers[@]}"; do
-        listing=$(ls_as_launched "$program")
-        [[ $listing == "lsdemo.txt:"*"
-lsdemo.txt/inner:
-total 0
--rw-r--r-- 1 "*" deep" ]]
-
-        run --separate-stderr "$program"
-        [ "$status" -eq 0 ]
-        [ "$output" = "$(banner "$program")
-$listing" ]
-        [ "$stderr" = "" ]
-    done
-}
-
-@test "listing launchers: a missing lsdemo.txt is ls's complaint and ls's status" {
-    local program
-    for program in "${launchers[@]}"; do
-        LC_ALL=C run --separate-stderr "$program"
-        [ "$status" -eq 2 ]
-        [ "$output" = "$(banner "$program")" ]
-        [ "$stderr" = "/bin/ls: cannot access 'lsdemo.txt': No such file or directory" ]
-    done
+    expect_listing $'lsdemo.txt:*\nlsdemo.txt/inner:\ntotal 0\n-rw-r--r-- 1 * deep'
 }
 
 @test "listing launchers: one process becomes ls, with the caller's environment or none" {
@@ -150,18 +131,14 @@ EOF
     [ "$stderr" = "to stderr" ]
 }
 
-@test "runother: no program at the path is an error line and status 127" {
-    run -127 --separate-stderr runother
-    [ "$output" = "" ]
-    [ "$stderr" = "./childprog/childprog_out: No such file or directory" ]
-
+# A missing childprog_out is in hostile.bats.
+@test "runother: a childprog_out that cannot run is an error line and status 126 or 127" {
     touch childprog # a file where the folder should be
     run -127 --separate-stderr runother
     [ "$output" = "" ]
     [ "$stderr" = "./childprog/childprog_out: Not a directory" ]
-}
 
-@test "runother: a program there that cannot run is an error line and status 126" {
+    rm childprog
     mkdir childprog
     printf '#!/bin/sh\necho ran\n' >childprog/childprog_out
     chmod 0644 childprog/childprog_out # rw-r--r--: no execute bit, even for root

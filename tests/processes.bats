@@ -3,25 +3,9 @@
 #
 # orphanmaker (12 s) and zombiemaker (10 s) start side by side in setup_file, each under a
 # watcher that records what /proc shows at the moments that matter; their tests read the
-# records once the watchers are done.
+# records once the watchers are done. A refused fork is in hostile.bats.
 
 load helper
-
-# child_of PID: prints the first child of PID, fails while it has none.
-child_of() {
-    local children
-    children=$(cat "/proc/$1/task/$1/children" 2>/dev/null) || return 1
-    [[ -n $children ]] || return 1
-    echo "${children%% *}"
-}
-
-# state_of PID: prints "STATE PPID" of PID, fails once it is gone.
-state_of() {
-    local stat state ppid
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    read -r state ppid _ <<<"${stat##*) }"
-    echo "$state $ppid"
-}
 
 # running PID: true while PID has not ended (neither gone nor a zombie).
 running() {
@@ -103,23 +87,6 @@ teardown_file() {
     done
 }
 
-# refused_fork PROGRAM: runs a syslab program with a process limit of 0, so that its fork fails.
-# Root is exempt from the limit, so as root the program runs as the ordinary user.
-refused_fork() {
-    local program
-    program=$(command -v "$1") || return 127
-    # The leak check at exit needs a thread of its own, which the limit refuses too.
-    export ASAN_OPTIONS=detect_leaks=0
-    if ((EUID != 0)); then
-        timeout 5 prlimit --nproc=0 -- "$program"
-        return
-    fi
-    scratch_open_to_all
-    cp "$program" "$BATS_TEST_TMPDIR/"
-    timeout 5 setpriv --reuid="$unprivileged_user" --regid="$unprivileged_group" \
-        --clear-groups -- prlimit --nproc=0 -- "$BATS_TEST_TMPDIR/$1"
-}
-
 @test "forkpids: on a pipe and on a file the parent's line comes once, then another pid" {
     local pattern='^Process id\(PID\) of the parent process is: ([0-9]+)
 Process id\(PID\) of the child process is: ([0-9]+)$'
@@ -130,23 +97,6 @@ Process id\(PID\) of the child process is: ([0-9]+)$'
         [[ $output =~ $pattern ]]
         [ "${BASH_REMATCH[1]}" != "${BASH_REMATCH[2]}" ]
     done
-}
-
-@test "all four: a refused fork is an error line and status 1, with nothing done for a child" {
-    run --separate-stderr refused_fork forkpids
-    [ "$status" -eq 1 ]
-    [[ $output =~ ^Process\ id\(PID\)\ of\ the\ parent\ process\ is:\ [0-9]+$ ]]
-    [ "$stderr" = "fork: Resource temporarily unavailable" ]
-
-    local program
-    for program in orphanmaker zombiemaker forkappend; do
-        run --separate-stderr refused_fork "$program"
-        [ "$status" -eq 1 ]
-        [ "$output" = "" ]
-        [ "$stderr" = "fork: Resource temporarily unavailable" ]
-    done
-    [ -f forkappend.txt ]
-    [ ! -s forkappend.txt ]
 }
 
 @test "forkappend: three runs make 90 bytes, three records of each kind; mode 0700" {

@@ -32,46 +32,40 @@ waiting_on_input() {
     [ "$call" = "0 0x0" ] && [ "$(cat out; echo x)" = "${2}x" ]
 }
 
-@test "envdump: shows the list, then waits for a character on standard input" {
-    local envdump pid writer
-    envdump=$(command -v envdump)
+# start_envdump EXPECTED [VAR=VALUE...]: starts envdump with only those variables, its input a
+# fifo that this shell holds open on $writer (so no end of input until that is closed), and
+# waits until it has printed EXPECTED and sits in its read. $waiter is the time-out around it.
+start_envdump() {
+    local expected=$1 pid
+    shift
     mkfifo input
-    exec {writer}<>input # held open here, so envdump sees no end of file until it is closed
-
-    timeout 10 env -i ONE=1 TWO=2 "$envdump" <input >out 3>&- {writer}>&- &
+    exec {writer}<>input
+    timeout 10 env -i "$@" "$(command -v envdump)" <input >out 3>&- {writer}>&- &
     waiter=$!
-    wait_for 5 grep -q . "/proc/$waiter/task/$waiter/children"
-    pid=$(<"/proc/$waiter/task/$waiter/children")
-    pid=${pid% }
-    wait_for 5 waiting_on_input "$pid" $'\nONE=1\nTWO=2'
+    pid=$(wait_for 5 child_of "$waiter")
+    wait_for 5 waiting_on_input "$pid" "$expected"
+}
 
-    printf x >&"$writer"
-    local status=0
-    wait "$waiter" || status=$?
+# wait_envdump: waits for the envdump started above to end; sets $envdump_status.
+wait_envdump() {
+    envdump_status=0
+    wait "$waiter" || envdump_status=$?
     waiter=
-    exec {writer}>&-
-    [ "$status" -eq 0 ]
+}
+
+@test "envdump: shows the list, then waits for a character on standard input" {
+    start_envdump $'\nONE=1\nTWO=2' ONE=1 TWO=2
+    printf x >&"$writer"
+    wait_envdump
+    [ "$envdump_status" -eq 0 ]
     printf '\nONE=1\nTWO=2' | cmp - out
 }
 
-@test "envdump: with no variables at all it still waits" {
-    local envdump pid writer
-    envdump=$(command -v envdump)
-    mkfifo input
-    exec {writer}<>input
-
-    timeout 10 env -i "$envdump" <input >out 3>&- {writer}>&- &
-    waiter=$!
-    wait_for 5 grep -q . "/proc/$waiter/task/$waiter/children"
-    pid=$(<"/proc/$waiter/task/$waiter/children")
-    pid=${pid% }
-    wait_for 5 waiting_on_input "$pid" ""
-
-    exec {writer}>&- # end of file ends the wait as a character does
-    local status=0
-    wait "$waiter" || status=$?
-    waiter=
-    [ "$status" -eq 0 ]
+@test "envdump: with no variables at all it still waits; end of input ends the wait too" {
+    start_envdump ''
+    exec {writer}>&-
+    wait_envdump
+    [ "$envdump_status" -eq 0 ]
     [ ! -s out ]
 }
 
