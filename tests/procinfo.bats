@@ -36,11 +36,13 @@ waiting_on_input() {
 # fifo that this shell holds open on $writer (so no end of input until that is closed), and
 # waits until it has printed EXPECTED and sits in its read. $waiter is the time-out around it.
 start_envdump() {
-    local expected=$1 pid
+    local expected=$1 pid envdump
     shift
+    # Looked up here: a command substitution on the background line would be the first child.
+    envdump=$(command -v envdump)
     mkfifo input
     exec {writer}<>input
-    timeout 10 env -i "$@" "$(command -v envdump)" <input >out 3>&- {writer}>&- &
+    timeout 10 env -i "$@" "$envdump" <input >out 3>&- {writer}>&- &
     waiter=$!
     pid=$(wait_for 5 child_of "$waiter")
     wait_for 5 waiting_on_input "$pid" "$expected"
