@@ -24,17 +24,24 @@ elapsed_ms() {
     echo $(((${EPOCHREALTIME//[^0-9]/} - start_us) / 1000))
 }
 
+# start_maker PROGRAM NAME: starts PROGRAM with its output in NAME.out and NAME.err, and
+# records its time-out wrapper in NAME.timer and "PARENT CHILD" in NAME.pids; sets the
+# caller's $timer, $parent and $child.
+start_maker() {
+    timeout 20 "$1" >"$2.out" 2>"$2.err" &
+    timer=$!
+    echo "$timer" >"$2.timer"
+    parent=$(wait_for 5 child_of "$timer")
+    child=$(wait_for 5 child_of "$parent")
+    echo "$parent $child" >"$2.pids"
+}
+
 # Runs orphanmaker into orphan.out and records in orphan.*: the two process ids, the child's
 # parent while the parent sleeps, how and when the program ended, the child's state and parent
 # just after that, and when the child ended.
 watch_orphanmaker() {
     local start_us=${EPOCHREALTIME//[^0-9]/} timer parent child status=0
-    timeout 20 orphanmaker >orphan.out 2>orphan.err &
-    timer=$!
-    echo "$timer" >orphan.timer
-    parent=$(wait_for 5 child_of "$timer")
-    child=$(wait_for 5 child_of "$parent")
-    echo "$parent $child" >orphan.pids
+    start_maker orphanmaker orphan
     state_of "$child" >orphan.before
     running "$parent" || rm orphan.before
     wait "$timer" || status=$?
@@ -50,12 +57,7 @@ watch_orphanmaker() {
 # and how the program ended.
 watch_zombiemaker() {
     local start_us=${EPOCHREALTIME//[^0-9]/} timer parent child seen status=0
-    timeout 20 zombiemaker >zombie.out 2>zombie.err &
-    timer=$!
-    echo "$timer" >zombie.timer
-    parent=$(wait_for 5 child_of "$timer")
-    child=$(wait_for 5 child_of "$parent")
-    echo "$parent $child" >zombie.pids
+    start_maker zombiemaker zombie
     wait_for 5 ended "$child"
     elapsed_ms >zombie.first_look
     while running "$parent"; do
