@@ -92,3 +92,9 @@ state_of() {
     read -r state ppid _ <<<"${stat##*) }"
     echo "$state $ppid"
 }
+
+# require_native REASON: skips the test when the programs run under an emulator
+# (SYSLAB_EMULATOR, set by the aarch64 preset), which REASON says it cannot stand.
+require_native() {
+    [[ -z ${SYSLAB_EMULATOR:-} ]] || skip "under emulation: $1"
+}

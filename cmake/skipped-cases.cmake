@@ -1,0 +1,31 @@
+# Run by ctest after the tests (CTestCustom.cmake): lists every case that a bats file skipped,
+# with its reason, from the TAP reports in REPORT_DIR/<file>/, so that a run that passed
+# says what it did not cover.
+#
+#   cmake -DREPORT_DIR=DIR -P cmake/skipped-cases.cmake
+file(GLOB reports "${REPORT_DIR}/*/report.tap")
+set(skipped "")
+set(count 0)
+foreach(report IN LISTS reports)
+  cmake_path(GET report PARENT_PATH file_dir)
+  cmake_path(GET file_dir FILENAME file_name)
+  file(STRINGS "${report}" lines REGEX "^ok [0-9]+ .* # skip")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^ok [0-9]+ (.*) # skip ?(.*)$" "\\1" name "${line}")
+    string(REGEX REPLACE "^ok [0-9]+ (.*) # skip ?(.*)$" "\\2" reason "${line}")
+    if(reason STREQUAL "")
+      set(reason "no reason given")
+    endif()
+    string(APPEND skipped "\n  ${file_name}: ${name} (${reason})")
+    math(EXPR count "${count} + 1")
+  endforeach()
+endforeach()
+if(NOT reports)
+  message("No bats report found: no case ran.")
+elseif(count EQUAL 0)
+  message("Skipped cases: none; every case ran.")
+elseif(count EQUAL 1)
+  message("Skipped cases: 1, not covered by this run:${skipped}")
+else()
+  message("Skipped cases: ${count}, not covered by this run:${skipped}")
+endif()
