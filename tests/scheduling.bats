@@ -28,6 +28,20 @@ load helper
     done
 }
 
+# rtprio_up_to LIMIT CMD...: runs CMD allowed real-time priorities up to LIMIT.
+rtprio_up_to() {
+    ulimit -r "$1" && "${@:2}"
+}
+
+@test "policyflip: an ordinary user allowed priority 10 switches to RR, allowed 9 does not" {
+    require_realtime
+    (ulimit -r 10) 2>/dev/null || skip "the real-time priority allowance cannot be raised here"
+    run --separate-stderr rtprio_up_to 10 unprivileged policyflip
+    [ "$output" = $'Current policy is OTHER\nCurrent policy is 2' ]
+    run --separate-stderr rtprio_up_to 9 unprivileged policyflip
+    [ "$output" = $'Current policy is OTHER\nCurrent policy is 0' ]
+}
+
 @test "policyflip: under batch or idle only the two-line error report, status 0" {
     local policy
     for policy in -b -i; do
@@ -83,10 +97,21 @@ New priority of the running process is: $expected" ]
     local to_zero=$((-$(nice)))
     run --separate-stderr nice -n "$to_zero" niceset -1
     [ "$status" -eq 0 ]
-    [ "$output" = $'Current priority of the running process is: 0\n\nNew priority of the running process is: -1' ]
+    local new=$'\n\nNew priority of the running process is:'
+    [ "$output" = "Current priority of the running process is: 0$new -1" ]
     [ "$stderr" = "" ]
 
     run --separate-stderr nice -n "$to_zero" niceset -99999999999999999999
     [ "$status" -eq 0 ]
-    [ "$output" = $'Current priority of the running process is: 0\n\nNew priority of the running process is: -20' ]
+    [ "$output" = "Current priority of the running process is: 0$new -20" ]
+
+    # From one end of the range the widest increment still reaches the other.
+    run --separate-stderr nice -n "$((to_zero - 20))" niceset 100
+    [ "$status" -eq 0 ]
+    [ "$output" = "Current priority of the running process is: -20$new 19" ]
+
+    # A failed write of the first line leaves errno set: -1 is still a new value.
+    run --separate-stderr nice -n "$to_zero" bash -c 'exec niceset -1 >&-'
+    [ "$status" -eq 0 ]
+    [ "$stderr" = "" ]
 }
