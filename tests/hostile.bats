@@ -158,7 +158,7 @@ command_row() {
     cmp <(printf 'one record\n') row-sharedhold/db.txt
 }
 
-@test "standard error closed: a refused lock's error line does not land in db.txt" {
+@test "standard error closed: db.txt moves above 2, a refused lock's error stays out of it" {
     fixture stderr-closed
     mkfifo enter
     local hold
@@ -166,9 +166,10 @@ command_row() {
     (
         close_inherited_fds
         exec timeout 5 exclusivehold
-    ) <enter >/dev/null 2>&1 &
+    ) <enter >/dev/null 2>&- &
     local holder=$!
     wait_for 3 grep -q "WRITE .*:$(stat -c %i db.txt) 0 EOF" /proc/locks
+    [ "$(readlink "/proc/$(child_of "$holder")/fd/3")" = "$PWD/db.txt" ]
 
     # db.txt takes descriptor 2, where the refusal is reported.
     local status=0
