@@ -53,10 +53,7 @@ zeros='\0\0\0\0\0\0\0\0\0\0'
     local row # not i, which run sets
     for ((row = 0; row < ${#rows[@]}; row += 3)); do
         printf %s "${rows[row]}" >seekgap.txt
-        run --separate-stderr seekgap
-        [ "$status" -eq 0 ]
-        [ "$output" = "${rows[row + 1]}" ]
-        [ "$stderr" = "" ]
+        outcome 0 "${rows[row + 1]}" '' seekgap
         expect_bytes seekgap.txt "${rows[row + 2]}" $pattern $pattern
     done
 
@@ -76,20 +73,15 @@ zeros='\0\0\0\0\0\0\0\0\0\0'
 @test "seekgap: an offset past 4 GiB is printed whole, not wrapped to -1" {
     # 4294967285 + 10 is 2^32 - 1, which a 32-bit offset would show as -1 (an error).
     truncate -s 4294967285 seekgap.txt || skip "no sparse file of 4 GiB here"
-    run --separate-stderr seekgap
-    [ "$status" -eq 0 ]
-    [ "$output" = "offset : 4294967295" ]
-    [ "$stderr" = "" ]
+    outcome 0 "offset : 4294967295" '' seekgap
     [ "$(stat -c %s seekgap.txt)" -eq 4294967305 ]
 }
 
 @test "seekgap: a write refused past the file size limit is an error, status 1" {
     head -c 1020 /dev/zero >seekgap.txt
     # ulimit -f counts 1 KiB blocks; with SIGXFSZ ignored the write fails with EFBIG.
-    run --separate-stderr bash -c 'trap "" XFSZ; ulimit -f 1; exec seekgap'
-    [ "$status" -eq 1 ]
-    [ "$output" = "offset : 1030" ]
-    [ "$stderr" = "Writing seekgap.txt failed: File too large" ]
+    outcome 1 "offset : 1030" "Writing seekgap.txt failed: File too large" \
+        bash -c 'trap "" XFSZ; ulimit -f 1; exec seekgap'
 }
 
 sizedecho_prompts="$prompt"'\nenter string\nthe entered string is\n'
@@ -119,30 +111,31 @@ sizedecho_prompts="$prompt"'\nenter string\nthe entered string is\n'
 }
 
 @test "sizedecho: a failing write is an error with status 1" {
-    run --separate-stderr bash -c 'printf "5\nhello\n" | sizedecho >/dev/full'
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "Writing the text failed: No space left on device" ]
+    outcome 1 '' "Writing the text failed: No space left on device" \
+        bash -c 'printf "5\nhello\n" | sizedecho >/dev/full'
 
     # Room for the prompts (94 bytes) but not the echo: the raw write itself fails.
     head -c 930 /dev/zero >out
-    run --separate-stderr bash -c \
-        'trap "" XFSZ; ulimit -f 1; printf "5\nhello\n" | sizedecho >>out'
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "Writing the text failed: File too large" ]
+    outcome 1 '' "Writing the text failed: File too large" \
+        bash -c 'trap "" XFSZ; ulimit -f 1; printf "5\nhello\n" | sizedecho >>out'
     [ "$(stat -c %s out)" -eq 1024 ]
 }
 
-@test "bytecat: copies the file byte for byte, zero bytes and no final newline included" {
+@test "bytecat: copies byte for byte, no final newline added; a failed read or write is status 1" {
     printf 'ab\0c\n\0\377\tz' >bytecat.txt
-    run --separate-stderr bash -c 'bytecat >out'
-    [ "$status" -eq 0 ]
-    [ "$stderr" = "" ]
+    outcome 0 '' '' bash -c 'bytecat >out'
     expect_bytes out 'ab\0c\n\0\377\tz'
 
     : >bytecat.txt
-    run --separate-stderr bash -c 'bytecat >out'
-    [ "$status" -eq 0 ]
+    outcome 0 '' '' bash -c 'bytecat >out'
     expect_bytes out ''
+
+    # A failed write or a failed read ends with status 1.
+    printf data >bytecat.txt
+    outcome 1 '' "Writing to standard output failed: No space left on device" \
+        bash -c 'bytecat >/dev/full'
+    rm bytecat.txt && mkdir bytecat.txt
+    outcome 1 '' "Reading bytecat.txt failed: Is a directory" bytecat
 }
 
 @test "bytecat: one read and one write system call per byte" {
@@ -158,31 +151,13 @@ sizedecho_prompts="$prompt"'\nenter string\nthe entered string is\n'
     [ "$output" = 4 ]
 }
 
-@test "bytecat: a failed read or a failed write ends with status 1" {
-    mkdir bytecat.txt
-    run --separate-stderr bytecat
-    [ "$status" -eq 1 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "Reading bytecat.txt failed: Is a directory" ]
-    rmdir bytecat.txt
-
-    printf 'data' >bytecat.txt
-    run --separate-stderr bash -c 'bytecat >/dev/full'
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "Writing to standard output failed: No space left on device" ]
-}
-
 @test "stdinwait: input ready at once or after a second is seen before the time-out" {
-    run --separate-stderr timeout 5 stdinwait </dev/null
-    [ "$status" -eq 0 ]
-    [ "$output" = "The data is now available" ]
-    [ "$stderr" = "" ]
+    outcome 0 "The data is now available" '' timeout 5 stdinwait </dev/null
 
     # The line is not read: it is still there for the next reader.
     local started=$SECONDS
-    run --separate-stderr bash -c '{ sleep 1; echo hi; } | { timeout 5 stdinwait; cat; }'
-    [ "$status" -eq 0 ]
-    [ "$output" = $'The data is now available\nhi' ]
+    outcome 0 $'The data is now available\nhi' '' \
+        bash -c '{ sleep 1; echo hi; } | { timeout 5 stdinwait; cat; }'
     ((SECONDS - started < 5))
 }
 
@@ -195,10 +170,7 @@ sizedecho_prompts="$prompt"'\nenter string\nthe entered string is\n'
     [ "$(stat -c '%a %s %F' exclcreate.txt)" = "644 0 regular empty file" ]
 
     echo kept >exclcreate.txt
-    run --separate-stderr bare exclcreate
-    [ "$status" -eq 0 ]
-    [ "$output" = "The file descriptor value is: -1" ]
-    [ "$stderr" = "" ]
+    outcome 0 "The file descriptor value is: -1" '' bare exclcreate
     [ "$(cat exclcreate.txt)" = kept ]
 }
 
@@ -242,10 +214,7 @@ stop_flood() {
     done
 
     # The flood's plain files take both of the link maker's names.
-    run --separate-stderr makelinks
-    [ "$status" -eq 0 ]
-    [ "$output" = "" ]
-    [ "$stderr" = $'Failed : : File exists\nFailed : : File exists' ]
+    outcome 0 '' $'Failed : : File exists\nFailed : : File exists' makelinks
     [ ! -L four.txt ]
 }
 
@@ -270,27 +239,19 @@ stop_flood() {
 }
 
 @test "makelinks: a dangling symlink in an empty directory, both links beside three.txt" {
-    run --separate-stderr makelinks
-    [ "$status" -eq 0 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "Failed : : No such file or directory" ]
+    outcome 0 '' "Failed : : No such file or directory" makelinks
     [ "$(readlink four.txt)" = three.txt ]
     [ ! -e four.txt ] # dangling
     [ ! -e five.txt ]
 
     rm four.txt
     echo data >three.txt
-    run --separate-stderr makelinks
-    [ "$status" -eq 0 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "" ]
+    outcome 0 '' '' makelinks
     [ "$(readlink four.txt)" = three.txt ]
     [ "$(stat -c '%i %h' five.txt)" = "$(stat -c '%i 2' three.txt)" ]
     [ "$(cat four.txt)" = data ]
 
-    run --separate-stderr makelinks
-    [ "$status" -eq 0 ]
-    [ "$stderr" = $'Failed : : File exists\nFailed : : File exists' ]
+    outcome 0 '' $'Failed : : File exists\nFailed : : File exists' makelinks
 }
 
 # Started in setup_file; by now most of its 10 seconds have passed beside the other tests.

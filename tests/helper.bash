@@ -51,12 +51,6 @@ unprivileged() {
         -- "$copy" "$@"
 }
 
-# scratch_open_to_all: lets the unprivileged user create files in the scratch directory.
-scratch_open_to_all() {
-    chmod o+x "$BATS_RUN_TMPDIR"
-    chmod 1777 "$BATS_TEST_TMPDIR"
-}
-
 # require_root REASON: skips the test unless it runs as root.
 require_root() {
     ((EUID == 0)) || skip "needs root: $1"
@@ -122,4 +116,14 @@ state_ppid() {
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
     read -r state ppid _ <<<"${stat##*) }"
     echo "$state $ppid"
+}
+
+# outcome STATUS STDOUT STDERR CMD...: runs CMD, which must end with STATUS and print exactly
+# STDOUT and STDERR (less their final newline); on a mismatch it shows what came.
+outcome() {
+    run --separate-stderr "${@:4}"
+    # shellcheck disable=SC2154 # set by run
+    [[ $status == "$1" && $output == "$2" && $stderr == "$3" ]] && return
+    printf 'status %s, expected %s\nstdout %q\nstderr %q\n' "$status" "$1" "$output" "$stderr"
+    return 1
 }

@@ -416,7 +416,8 @@ niceset_row() {
     local now="Current priority of the running process is: $1"$'\n'
     if [[ $3 == refused ]]; then
         attempt unprivileged niceset "$2" </dev/null
-        expect_row "niceset '$2'" 1 "$now" 'Not able to change the priority: Operation not permitted'
+        expect_row "niceset '$2'" 1 "$now" \
+            'Not able to change the priority: Operation not permitted'
     else
         attempt niceset "$2" </dev/null
         now+=$'\nNew priority of the running process is: '$(($1 + $3 > 19 ? 19 : $1 + $3))$'\n'
@@ -490,13 +491,11 @@ flood_running() {
 
 @test "nothing is lost: the programs that only lock, read or link leave their files as they were" {
     fixture lossless
-    head -c 65536 /dev/urandom >db.txt
-    head -c 65536 /dev/urandom >bytecat.txt
-    head -c 65536 /dev/urandom >three.txt
-    head -c 65536 /dev/urandom >lsdemo.txt
-    sha256sum db.txt bytecat.txt three.txt lsdemo.txt >../lossless.sums
-
     local program
+    for program in db bytecat three lsdemo; do
+        head -c 65536 /dev/urandom >"$program.txt"
+    done
+    sha256sum db.txt bytecat.txt three.txt lsdemo.txt >../lossless.sums
     for program in exclusivehold sharedhold; do
         attempt "$program" </dev/null
         attempt "$program" <&-

@@ -36,10 +36,7 @@ expect_listing() {
         listing=$(ls_as_launched "$program")
         # shellcheck disable=SC2053 # a glob on purpose
         [[ $listing == $1 ]]
-        run --separate-stderr "$program"
-        [ "$status" -eq 0 ]
-        [ "$output" = "${banner[$program]}"$'\n'"$listing" ]
-        [ "$stderr" = "" ]
+        outcome 0 "${banner[$program]}"$'\n'"$listing" '' "$program"
     done
 }
 
@@ -124,35 +121,28 @@ EOF
     [ "$stderr" = "to stderr" ]
 }
 
-# without_ls PROGRAM MOUNT: runs PROGRAM in a private mount namespace where an empty directory
-# is mounted over /bin (no /bin/ls at all) or, with MOUNT "file", a file with no execute bit
-# over /bin/ls. The output goes to out and err; sets $status.
+# without_ls PROGRAM SOURCE TARGET: runs PROGRAM in a private mount namespace with SOURCE
+# mounted over TARGET; its output goes to out and err, its status to $status.
 without_ls() {
-    local target=/bin source=$BATS_TEST_TMPDIR/nothing
-    mkdir -p "$source"
-    if [[ $2 == file ]]; then
-        target=/bin/ls source=$BATS_TEST_TMPDIR/plain
-        printf 'echo ran\n' >"$source"
-        chmod 0644 "$source" # rw-r--r--
-    fi
     status=0
     # shellcheck disable=SC2016 # the inner shell's arguments
-    timeout 10 unshare --mount --propagation private sh -c \
-        'mount --bind "$1" "$2" && exec "$3"' sh "$source" "$target" "$(command -v "$1")" \
-        >out 2>err || status=$?
+    timeout 10 unshare --mount --propagation private sh -c 'mount --bind "$1" "$2" && exec "$3"' \
+        sh "$2" "$3" "$(command -v "$1")" >out 2>err || status=$?
 }
 
 @test "listing launchers: /bin/ls missing is status 127, not executable 126, after the banner" {
     require_root "a private mount namespace hides /bin/ls"
     unshare --mount --propagation private true 2>/dev/null || skip "no mount namespace here"
+    mkdir nothing
+    printf 'echo ran\n' >plain
+    chmod 0644 plain # rw-r--r--
     local program
     for program in "${launchers[@]}"; do
-        without_ls "$program" directory
+        without_ls "$program" "$PWD/nothing" /bin # an empty folder: no /bin/ls at all
         [ "$status" -eq 127 ]
         printf '%s\n\n' "${banner[$program]}" | cmp - out
         [ "$(cat err)" = "/bin/ls: No such file or directory" ]
-
-        without_ls "$program" file
+        without_ls "$program" "$PWD/plain" /bin/ls # no execute bit
         [ "$status" -eq 126 ]
         printf '%s\n\n' "${banner[$program]}" | cmp - out
         [ "$(cat err)" = "/bin/ls: Permission denied" ]
@@ -170,16 +160,10 @@ without_ls() {
     mkdir childprog
     printf '#!/bin/sh\necho ran\n' >childprog/childprog_out
     chmod 0644 childprog/childprog_out # rw-r--r--: no execute bit, even for root
-    run --separate-stderr runother
-    [ "$status" -eq 126 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "./childprog/childprog_out: Permission denied" ]
+    outcome 126 '' "./childprog/childprog_out: Permission denied" runother
 
     # Executable but with no #! line: execl, unlike the shell, does not fall back to sh.
     printf 'echo ran\n' >childprog/childprog_out
     chmod 0755 childprog/childprog_out # rwxr-xr-x
-    run --separate-stderr runother
-    [ "$status" -eq 126 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "./childprog/childprog_out: Exec format error" ]
+    outcome 126 '' "./childprog/childprog_out: Exec format error" runother
 }
