@@ -70,23 +70,21 @@ zeros='\0\0\0\0\0\0\0\0\0\0'
     [ "$(grep -c "^write([3-9][0-9]*, \"$pattern\", 10) *= 10\$" trace)" -eq 2 ]
 }
 
-@test "seekgap: an offset past 4 GiB is printed whole, not wrapped to -1" {
+@test "seekgap: a write past the size limit is status 1; an offset past 4 GiB is printed whole" {
+    head -c 1020 /dev/zero >seekgap.txt
+    # ulimit -f counts 1 KiB blocks; with SIGXFSZ ignored the write fails with EFBIG.
+    outcome 1 "offset : 1030" "Writing seekgap.txt failed: File too large" \
+        bash -c 'trap "" XFSZ; ulimit -f 1; exec seekgap'
+
     # 4294967285 + 10 is 2^32 - 1, which a 32-bit offset would show as -1 (an error).
     truncate -s 4294967285 seekgap.txt || skip "no sparse file of 4 GiB here"
     outcome 0 "offset : 4294967295" '' seekgap
     [ "$(stat -c %s seekgap.txt)" -eq 4294967305 ]
 }
 
-@test "seekgap: a write refused past the file size limit is an error, status 1" {
-    head -c 1020 /dev/zero >seekgap.txt
-    # ulimit -f counts 1 KiB blocks; with SIGXFSZ ignored the write fails with EFBIG.
-    outcome 1 "offset : 1030" "Writing seekgap.txt failed: File too large" \
-        bash -c 'trap "" XFSZ; ulimit -f 1; exec seekgap'
-}
-
 sizedecho_prompts="$prompt"'\nenter string\nthe entered string is\n'
 
-@test "sizedecho: one read of at most the size; the rest stays for the next reader" {
+@test "sizedecho: one read of at most the size, the rest left unread; a failed write is status 1" {
     # The pipe stands in for the terminal: what the read leaves, the shell would read next.
     printf '5\nhello world\n' | { sizedecho && echo "rest:" && cat; } >out
     expect_bytes out "${sizedecho_prompts}hello\nrest:\n world\n"
@@ -108,9 +106,8 @@ sizedecho_prompts="$prompt"'\nenter string\nthe entered string is\n'
     expect_bytes out "${sizedecho_prompts}abc\n"
     printf '\n +007\nabcdefghij\n' | sizedecho >out
     expect_bytes out "${sizedecho_prompts}abcdefg\n"
-}
 
-@test "sizedecho: a failing write is an error with status 1" {
+    # A failing write is an error with status 1.
     outcome 1 '' "Writing the text failed: No space left on device" \
         bash -c 'printf "5\nhello\n" | sizedecho >/dev/full'
 

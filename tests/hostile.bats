@@ -321,24 +321,19 @@ without_fork() {
     local lone_uid=64999
     out=$BATS_TEST_TMPDIR/out err=$BATS_TEST_TMPDIR/err
     attempt_status=0
+    local command=("$1") # no time-out for an ordinary user: timeout could not fork either
     if ((EUID == 0)); then
         local copy=$BATS_TEST_TMPDIR/$1
         cp "$(command -v "$1")" "$copy"
         chmod o+x "$BATS_RUN_TMPDIR" "$BATS_TEST_TMPDIR"
         chmod 777 .
-        (
-            close_inherited_fds
-            ulimit -u 1
-            exec timeout 5 setpriv --reuid="$lone_uid" --regid="$lone_uid" --clear-groups -- "$copy"
-        ) </dev/null >"$out" 2>"$err" || attempt_status=$?
-    else
-        # No time-out here: timeout could not fork either.
-        (
-            close_inherited_fds
-            ulimit -u 1
-            exec "$1"
-        ) </dev/null >"$out" 2>"$err" || attempt_status=$?
+        command=(timeout 5 setpriv --reuid="$lone_uid" --regid="$lone_uid" --clear-groups "$copy")
     fi
+    (
+        close_inherited_fds
+        ulimit -u 1
+        exec "${command[@]}"
+    ) </dev/null >"$out" 2>"$err" || attempt_status=$?
 }
 
 # fork_row PROGRAM STATUS STDOUT STDERR
