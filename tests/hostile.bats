@@ -113,6 +113,7 @@ command_row() {
         grep -Eq "^ +['\"]?([^ '\"]+ )*[^ '\"]*\<$name\>|^@test \"$name:" "$BATS_TEST_FILENAME" ||
             missing+=("$name")
     done
+    echo "in no row: ${missing[*]}"
     [ "${missing[*]}" = "" ]
 }
 
