@@ -119,6 +119,12 @@ EOF
     [ "${lines[2]}" = "[childprog.c]" ]
     [ "${#lines[@]}" -eq 4 ]
     [ "$stderr" = "to stderr" ]
+
+    # The whole argument list as the started program gets it: bash runs childprog.c.
+    cp "$(command -v bash)" childprog/childprog_out
+    # shellcheck disable=SC2016 # the script's own $$
+    printf '%s\n' 'tr "\0" " " </proc/$$/cmdline' >childprog.c
+    outcome 0 './childprog/childprog_out childprog.c ' '' runother
 }
 
 # without_ls PROGRAM SOURCE TARGET: runs PROGRAM in a private mount namespace with SOURCE

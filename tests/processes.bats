@@ -183,7 +183,7 @@ Parent is now awake!" ]
 
     read -r status when <orphan.ended
     [ "$status" -eq 0 ]
-    ((when >= 10000 && when < 11500))
+    ((when >= 10000 && when < 10700))
 
     read -r state ppid when <orphan.after
     [ "$state" = S ]
