@@ -29,14 +29,16 @@ run_with_filler() {
 }
 
 # expect_listing GLOB: each listing launcher, read through a pipe (where the banner waits in the
-# buffer), prints its banner once, then ls's listing, which matches GLOB.
+# buffer), prints its banner once, then ls's listing, which matches GLOB. No PATH leads to ls:
+# each names /bin/ls itself.
 expect_listing() {
     local program listing
     for program in "${launchers[@]}"; do
         listing=$(ls_as_launched "$program")
         # shellcheck disable=SC2053 # a glob on purpose
         [[ $listing == $1 ]]
-        outcome 0 "${banner[$program]}"$'\n'"$listing" '' "$program"
+        outcome 0 "${banner[$program]}"$'\n'"$listing" '' \
+            env PATH=/nowhere "$(command -v "$program")"
     done
 }
 
