@@ -19,10 +19,21 @@ int main()
     constexpr off_t gap_bytes = 10;
 
     // O_RDWR alone: the file must already exist, and it is not truncated.
-    const int fd = open("seekgap.txt", O_RDWR);
+    int fd = open("seekgap.txt", O_RDWR);
     if (fd == -1) {
         perror("seekgap.txt");
         return 1;
+    }
+    // Started with a standard stream closed, the file would take its number and the offset
+    // meant for the console would land in seekgap.txt: move it above 0, 1 and 2.
+    if (fd <= STDERR_FILENO) {
+        const int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+        if (moved == -1) {
+            perror("Moving seekgap.txt above descriptor 2 failed");
+            return 1;
+        }
+        close(fd);
+        fd = moved;
     }
 
     if (write(fd, pattern, sizeof pattern) != sizeof pattern) {

@@ -1,6 +1,7 @@
 // execlelist: print a banner, then become /bin/ls through execle, which takes the new
 // program's arguments one by one and an environment of its own: here an empty one, so ls
-// runs without a single variable (no LANG, no TZ: C locale messages and times in UTC).
+// runs without a single variable (no LANG: messages in the C locale; no TZ: times in the
+// zone of /etc/localtime).
 //
 //   touch lsdemo.txt; execlelist   the banner, then one long-format line for lsdemo.txt
 //   mkdir lsdemo.txt; execlelist   the banner, then the directory listed recursively

@@ -11,8 +11,9 @@
 // Run a second exclusivehold in another terminal: it prints its first line and blocks until
 // Enter is pressed in the first. Against a sharedhold it waits until every reader has let go.
 //
-// Second terminal: `cat /proc/locks` or `lslocks` shows "POSIX ADVISORY WRITE PID ... 0 EOF"
-// for the holder; a blocked request shows with "->" in front of it.
+// Second terminal: `cat /proc/locks` shows "POSIX  ADVISORY  WRITE PID MAJOR:MINOR:INODE 0 EOF"
+// for the holder, and a blocked request with "->" in front of it; `lslocks -p PID` shows
+// the same lock as a line naming exclusivehold, POSIX, WRITE and the path of db.txt.
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,6 +29,10 @@ int main()
     // meant for the console would land in db.txt: move it above 0, 1 and 2.
     if (fd <= STDERR_FILENO) {
         const int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+        if (moved == -1) {
+            perror("Moving db.txt above descriptor 2 failed");
+            return 1;
+        }
         close(fd);
         fd = moved;
     }

@@ -12,8 +12,9 @@
 // the request is refused at once: an error line says so on standard error, the same lines
 // follow, and the process waits for Enter holding nothing.
 //
-// Second terminal: `cat /proc/locks` or `lslocks` shows "POSIX ADVISORY READ PID ... 0 EOF"
-// for every reader; a refused sharedhold does not appear.
+// Second terminal: `cat /proc/locks` shows "POSIX  ADVISORY  READ PID MAJOR:MINOR:INODE 0 EOF"
+// for every reader, and `lslocks` a line naming sharedhold, POSIX, READ and the path of
+// db.txt; a refused sharedhold does not appear.
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,6 +30,10 @@ int main()
     // meant for the console would land in db.txt: move it above 0, 1 and 2.
     if (fd <= STDERR_FILENO) {
         const int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+        if (moved == -1) {
+            perror("Moving db.txt above descriptor 2 failed");
+            return 1;
+        }
         close(fd);
         fd = moved;
     }

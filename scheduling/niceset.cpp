@@ -6,8 +6,9 @@
 //   niceset 100    the kernel clamps the result to 19
 //   niceset -5     refused to an ordinary user: an error line and status 1
 //
-// Second terminal: `ps -o pid,ni,cmd -p PID` shows the nice value (run `niceset 5; sleep 30`
-// under one shell and watch the shell's child, or use `nice -n 5 sleep 30` to compare).
+// The new value lasts only as long as niceset, which ends at once: in `niceset 5; sleep 30`
+// the sleep runs at the shell's nice value. To watch a value change, start `nice -n 5 sleep
+// 30 &` and look at it from a second terminal with `ps -o pid,ni,cmd -p PID`.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

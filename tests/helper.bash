@@ -1,11 +1,29 @@
 # Loaded by every test file: puts the built programs first on PATH and runs each test
 # in a fresh scratch directory of its own.
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034 # its variables are the test files' to use
 
 bats_require_minimum_version 1.5.0
 
 SYSLAB_BIN=${SYSLAB_BIN:-$BATS_TEST_DIRNAME/../build/default/bin}
 PATH=$SYSLAB_BIN:$PATH
+
+# The programs, by name, as programs.list gives them (folder/program per line).
+mapfile -t programs < <(sed -n 's|^[a-z]*/\([a-z]*\)$|\1|p' "$BATS_TEST_DIRNAME/../programs.list")
+
+# What several files expect: the holders' lines ("unlocked" has no newline), the sizedecho
+# prompt, the listing launchers' banners (each its own count of dashes).
+lock_lines='Before entering into critical section
+inside the critical section....
+Enter to unlock..
+unlocked'
+prompt='Ehter the size of the text you want to enter , MAX_CHAR=80'
+declare -gA banner
+banner[execvlist]='----------------------OUTPUT(ls -Rl) USING execv() system call'
+banner[execvlist]+='---------------------'
+banner[execlelist]='---------------------OUTPUT(ls -Rl) USING execle() system call'
+banner[execlelist]+='-------------------------'
+banner[execlplist]='-----------------OUTPUT(ls -Rl) USING execlp() system call'
+banner[execlplist]+='-----------------------'
 
 setup() {
     cd "$BATS_TEST_TMPDIR" || return 1
@@ -29,13 +47,8 @@ unprivileged() {
     [[ -e $copy ]] || cp "$program" "$copy"
     chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "${copy%/*}" "$BATS_TEST_TMPDIR"
     shift
-    setpriv --reuid="$unprivileged_user" --regid="$unprivileged_group" --clear-groups -- "$copy" "$@"
-}
-
-# scratch_open_to_all: lets the unprivileged user create files in the scratch directory.
-scratch_open_to_all() {
-    chmod o+x "$BATS_RUN_TMPDIR"
-    chmod 1777 "$BATS_TEST_TMPDIR"
+    setpriv --reuid="$unprivileged_user" --regid="$unprivileged_group" --clear-groups \
+        -- "$copy" "$@"
 }
 
 # require_root REASON: skips the test unless it runs as root.
@@ -49,7 +62,8 @@ require_realtime() {
     chrt -f 10 true 2>/dev/null || skip "real-time scheduling is refused here, even to root"
 }
 
-# wait_for SECONDS CMD...: polls CMD every 50 ms until it succeeds; fails after SECONDS.
+# wait_for SECONDS CMD...: polls CMD, run afresh each time, every 50 ms until it succeeds;
+# fails after SECONDS. Never pass it an expanded value: `wait_for 5 prints 90 stat ...`.
 wait_for() {
     local deadline=$((SECONDS + $1))
     shift
@@ -85,12 +99,33 @@ child_of() {
     echo "${children%% *}"
 }
 
-# state_of PID: prints "STATE PPID" of PID, fails once it is gone.
-state_of() {
+# prints EXPECTED CMD...: CMD prints EXPECTED (its last newline aside).
+prints() {
+    [[ $("${@:2}" 2>/dev/null) == "$1" ]]
+}
+
+# fd_count PID: prints how many descriptors PID has open.
+fd_count() {
+    local fds=("/proc/$1/fd/"*)
+    echo "${#fds[@]}"
+}
+
+# state_ppid PID: prints "STATE PPID" of PID, fails once it is gone.
+state_ppid() {
     local stat state ppid
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
     read -r state ppid _ <<<"${stat##*) }"
     echo "$state $ppid"
+}
+
+# outcome STATUS STDOUT STDERR CMD...: runs CMD, which must end with STATUS and print exactly
+# STDOUT and STDERR (less their final newline); on a mismatch it shows what came.
+outcome() {
+    run --separate-stderr "${@:4}"
+    # shellcheck disable=SC2154 # set by run
+    [[ $status == "$1" && $output == "$2" && $stderr == "$3" ]] && return
+    printf 'status %s, expected %s\nstdout %q\nstderr %q\n' "$status" "$1" "$output" "$stderr"
+    return 1
 }
 
 # require_native REASON: skips the test when the programs run under an emulator

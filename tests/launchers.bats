@@ -5,17 +5,8 @@ load helper
 
 launchers=(execvlist execlelist execlplist)
 
-# banner PROGRAM: the line a listing launcher prints before it becomes ls.
-banner() {
-    case $1 in
-    execvlist) echo "----------------------OUTPUT(ls -Rl) USING execv() system call---------------------" ;;
-    execlelist) echo "---------------------OUTPUT(ls -Rl) USING execle() system call-------------------------" ;;
-    execlplist) echo "-----------------OUTPUT(ls -Rl) USING execlp() system call-----------------------" ;;
-    esac
-}
-
 # ls_as_launched PROGRAM: what ls itself prints for the launcher's arguments, in the environment
-# the launcher hands it (none at all for execlelist: C locale, times in UTC).
+# the launcher hands it (none at all for execlelist: C locale, times in /etc/localtime's zone).
 ls_as_launched() {
     if [ "$1" = execlelist ]; then
         env -i /bin/ls -Rl lsdemo.txt
@@ -38,17 +29,16 @@ run_with_filler() {
 }
 
 # expect_listing GLOB: each listing launcher, read through a pipe (where the banner waits in the
-# buffer), prints its banner once, then ls's listing, which matches GLOB.
+# buffer), prints its banner once, then ls's listing, which matches GLOB. No PATH leads to ls:
+# each names /bin/ls itself.
 expect_listing() {
     local program listing
     for program in "${launchers[@]}"; do
         listing=$(ls_as_launched "$program")
         # shellcheck disable=SC2053 # a glob on purpose
         [[ $listing == $1 ]]
-        run --separate-stderr "$program"
-        [ "$status" -eq 0 ]
-        [ "$output" = "$(banner "$program")"$'\n'"$listing" ]
-        [ "$stderr" = "" ]
+        outcome 0 "${banner[$program]}"$'\n'"$listing" '' \
+            env PATH=/nowhere "$(command -v "$program")"
     done
 }
 
@@ -83,8 +73,10 @@ expect_listing() {
             read -r second_pid second_call
         } <trace
         [ "$second_pid" = "$first_pid" ]
-        [ "$first_call" = "execve(\"$path\", [\"$path\"], [\"SYSLAB_MARK=caller\"]) = 0" ]
-        [ "$second_call" = "execve(\"/bin/ls\", [\"/bin/ls\", \"-Rl\", \"lsdemo.txt\"], $ls_environment) = 0" ]
+        [[ $first_call == "execve(\"$path\", [\"$path\"], [\"SYSLAB_MARK=caller\"]"*") = 0" ]]
+        local ls_call='execve("/bin/ls", ["/bin/ls", "-Rl", "lsdemo.txt"], '
+        [[ $second_call == "$ls_call$ls_environment"* ]]
+        [[ $second_call == *") = 0" ]]
     done
 }
 
@@ -106,7 +98,7 @@ expect_listing() {
 
         run_with_filler "$program" "$smallest_failing"
         [ "$status" -eq 126 ]
-        printf '%s\n\n' "$(banner "$program")" | cmp - out
+        printf '%s\n\n' "${banner[$program]}" | cmp - out
         [ "$(cat err)" = "/bin/ls: Argument list too long" ]
     done
 }
@@ -129,6 +121,40 @@ EOF
     [ "${lines[2]}" = "[childprog.c]" ]
     [ "${#lines[@]}" -eq 4 ]
     [ "$stderr" = "to stderr" ]
+
+    # The whole argument list as the started program gets it: bash runs childprog.c.
+    cp "$(command -v bash)" childprog/childprog_out
+    # shellcheck disable=SC2016 # the script's own $$
+    printf '%s\n' 'tr "\0" " " </proc/$$/cmdline' >childprog.c
+    outcome 0 './childprog/childprog_out childprog.c ' '' runother
+}
+
+# without_ls PROGRAM SOURCE TARGET: runs PROGRAM in a private mount namespace with SOURCE
+# mounted over TARGET; its output goes to out and err, its status to $status.
+without_ls() {
+    status=0
+    # shellcheck disable=SC2016 # the inner shell's arguments
+    timeout 10 unshare --mount --propagation private sh -c 'mount --bind "$1" "$2" && exec "$3"' \
+        sh "$2" "$3" "$(command -v "$1")" >out 2>err || status=$?
+}
+
+@test "listing launchers: /bin/ls missing is status 127, not executable 126, after the banner" {
+    require_root "a private mount namespace hides /bin/ls"
+    unshare --mount --propagation private true 2>/dev/null || skip "no mount namespace here"
+    mkdir nothing
+    printf 'echo ran\n' >plain
+    chmod 0644 plain # rw-r--r--
+    local program
+    for program in "${launchers[@]}"; do
+        without_ls "$program" "$PWD/nothing" /bin # an empty folder: no /bin/ls at all
+        [ "$status" -eq 127 ]
+        printf '%s\n\n' "${banner[$program]}" | cmp - out
+        [ "$(cat err)" = "/bin/ls: No such file or directory" ]
+        without_ls "$program" "$PWD/plain" /bin/ls # no execute bit
+        [ "$status" -eq 126 ]
+        printf '%s\n\n' "${banner[$program]}" | cmp - out
+        [ "$(cat err)" = "/bin/ls: Permission denied" ]
+    done
 }
 
 # A missing childprog_out is in hostile.bats.
@@ -142,16 +168,10 @@ EOF
     mkdir childprog
     printf '#!/bin/sh\necho ran\n' >childprog/childprog_out
     chmod 0644 childprog/childprog_out # rw-r--r--: no execute bit, even for root
-    run --separate-stderr runother
-    [ "$status" -eq 126 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "./childprog/childprog_out: Permission denied" ]
+    outcome 126 '' "./childprog/childprog_out: Permission denied" runother
 
     # Executable but with no #! line: execl, unlike the shell, does not fall back to sh.
     printf 'echo ran\n' >childprog/childprog_out
     chmod 0755 childprog/childprog_out # rwxr-xr-x
-    run --separate-stderr runother
-    [ "$status" -eq 126 ]
-    [ "$output" = "" ]
-    [ "$stderr" = "./childprog/childprog_out: Exec format error" ]
+    outcome 126 '' "./childprog/childprog_out: Exec format error" runother
 }

@@ -7,12 +7,6 @@
 
 load helper
 
-# The whole output of a holder that ran to its end: "unlocked" carries no newline.
-holder_output='Before entering into critical section
-inside the critical section....
-Enter to unlock..
-unlocked'
-
 # Stops the holders a failed test left waiting.
 teardown() {
     local timer
@@ -62,14 +56,14 @@ unlisted() {
 
 # waiting_for_input PID: true once PID sleeps (in its read of standard input).
 waiting_for_input() {
-    [[ $(state_of "$1") == S\ * ]]
+    [[ $(state_ppid "$1") == S\ * ]]
 }
 
 # finished_alone NAME: the holder NAME ended with status 0, its output whole, stderr empty.
 finished_alone() {
     local status=${1}_status
     [ "${!status}" -eq 0 ]
-    printf %s "$holder_output" | cmp - "$1.out"
+    printf %s "$lock_lines" | cmp - "$1.out"
     [ ! -s "$1.err" ]
 }
 
@@ -78,13 +72,13 @@ finished_alone() {
     local program
     for program in exclusivehold sharedhold; do
         timeout 5 "$program" </dev/null >"$program.out" 2>"$program.err"
-        printf %s "$holder_output" | cmp - "$program.out"
+        printf %s "$lock_lines" | cmp - "$program.out"
         [ ! -s "$program.err" ]
     done
 }
 
 @test "exclusivehold: a write lock from 0 to EOF owned by the holder, kept until Enter" {
-    touch db.txt
+    echo data >db.txt # not empty: the lock starts at 0, not at the end
     start_holder first exclusivehold
     wait_for 5 listed "$first" WRITE
     [ "$(grep -c ":$(stat -c %i db.txt) " /proc/locks)" -eq 1 ]
@@ -94,7 +88,7 @@ finished_alone() {
     release first
     finished_alone first
     unlisted "$first"
-    [ ! -s db.txt ]
+    [ "$(cat db.txt)" = data ]
 }
 
 @test "exclusive then exclusive: the second blocks until the first is released, then goes on" {
@@ -125,7 +119,7 @@ finished_alone() {
 
     release reader
     [ "$reader_status" -eq 0 ]
-    printf %s "$holder_output" | cmp - reader.out
+    printf %s "$lock_lines" | cmp - reader.out
     [ "$(cat reader.err)" = "Shared lock not granted: Resource temporarily unavailable" ]
     listed "$writer" WRITE
 
@@ -134,7 +128,7 @@ finished_alone() {
 }
 
 @test "shared then shared: both hold read locks at once" {
-    touch db.txt
+    echo data >db.txt
     start_holder first sharedhold
     wait_for 5 listed "$first" READ
     start_holder second sharedhold

@@ -4,89 +4,78 @@
 load helper
 
 @test "policyflip: an ordinary user is refused the switch and stays OTHER" {
-    run --separate-stderr unprivileged policyflip
-    [ "$status" -eq 0 ]
-    [ "$output" = $'Current policy is OTHER\nCurrent policy is 0' ]
-    [ "$stderr" = "" ]
+    outcome 0 $'Current policy is OTHER\nCurrent policy is 0' '' unprivileged policyflip
 }
 
 @test "policyflip: with privilege OTHER becomes RR, FIFO becomes RR, RR becomes FIFO" {
     require_realtime
-    local rows=(
-        # started under        stdout
-        ''                     $'Current policy is OTHER\nCurrent policy is 2'
-        'chrt -f 10'           $'Current policy is FIFO\nCurrent policy is 2'
-        'chrt -r 10'           $'Current policy is RR\nCurrent policy is 1'
-    )
-    local row launcher # not i, which run sets
-    for ((row = 0; row < ${#rows[@]}; row += 2)); do
-        read -ra launcher <<<"${rows[row]}"
-        run --separate-stderr "${launcher[@]}" policyflip
-        [ "$status" -eq 0 ]
-        [ "$output" = "${rows[row + 1]}" ]
-        [ "$stderr" = "" ]
-    done
+    outcome 0 $'Current policy is OTHER\nCurrent policy is 2' '' policyflip
+    outcome 0 $'Current policy is FIFO\nCurrent policy is 2' '' chrt -f 10 policyflip
+    outcome 0 $'Current policy is RR\nCurrent policy is 1' '' chrt -r 10 policyflip
+}
+
+# asleep_switched PID: PID sleeps under a policy other than OTHER; sets $fields to its stat.
+asleep_switched() {
+    local stat
+    stat=$(cat "/proc/$1/stat") || return 1
+    read -ra fields <<<"${stat##*) }"
+    [[ ${fields[0]} == S && ${fields[38]} != 0 ]]
+}
+
+@test "policyflip: the real-time policy it switches to has priority 10" {
+    require_realtime
+    # Its report meets a full pipe, so it sleeps in the write at exit under the policy and
+    # priority it took, for its stat file to show (fields 41 and 40).
+    mkfifo report
+    local pipe pid fields
+    exec {pipe}<>report
+    dd if=/dev/zero of="/dev/fd/$pipe" oflag=nonblock bs=4096 2>/dev/null || true
+    timeout 10 policyflip >report &
+    pid=$(wait_for 5 child_of $!)
+    wait_for 5 asleep_switched "$pid" || true
+    kill "$pid"
+    exec {pipe}>&-
+    [ "${fields[37]} ${fields[38]}" = "10 2" ]
 }
 
 @test "policyflip: under batch or idle only the two-line error report, status 0" {
-    local policy
-    for policy in -b -i; do
-        run --separate-stderr chrt "$policy" 0 policyflip
-        [ "$status" -eq 0 ]
-        [ "$output" = "" ]
-        [ "$stderr" = $'Error while getting current policy\n: Success' ]
-    done
+    outcome 0 '' $'Error while getting current policy\n: Success' chrt -b 0 policyflip
+    outcome 0 '' $'Error while getting current policy\n: Success' chrt -i 0 policyflip
 }
 
 @test "rrrange: Linux accepts round-robin priorities 1 to 99" {
-    run --separate-stderr rrrange
-    [ "$status" -eq 0 ]
-    [ "$output" = "The max priority with RR Scheduling Policy is : 99
-The min priority with RR Scheduling Policy is : 1" ]
-    [ "$stderr" = "" ]
+    outcome 0 "The max priority with RR Scheduling Policy is : 99
+The min priority with RR Scheduling Policy is : 1" '' rrrange
 }
 
 @test "niceset: anything but exactly one argument prints only the usage line" {
-    run --separate-stderr niceset
-    [ "$status" -eq 1 ]
-    [ "$output" = "Please pass the integer value to set the priority in command line" ]
-    [ "$stderr" = "" ]
-
-    run --separate-stderr niceset 1 2
-    [ "$status" -eq 1 ]
-    [ "$output" = "Please pass the integer value to set the priority in command line" ]
+    local usage="Please pass the integer value to set the priority in command line"
+    outcome 1 "$usage" '' niceset
+    outcome 1 "$usage" '' niceset 1 2
 }
 
 # Odd spellings of the increment and refused decreases beyond these are in hostile.bats.
 @test "niceset: adds the increment, which the kernel clamps at 19; a refused decrease is an error" {
-    local start increment expected
+    local start increment now
     start=$(nice)
+    now="Current priority of the running process is: $start"
     for increment in 5 0 100; do
-        expected=$((start + increment > 19 ? 19 : start + increment))
-        run --separate-stderr niceset "$increment"
-        [ "$status" -eq 0 ]
-        [ "$output" = "Current priority of the running process is: $start
-
-New priority of the running process is: $expected" ]
-        [ "$stderr" = "" ]
+        outcome 0 "$now"$'\n\nNew priority of the running process is: '$((
+            start + increment > 19 ? 19 : start + increment)) '' niceset "$increment"
     done
-
     # not a new value of -1
-    run --separate-stderr unprivileged niceset -5
-    [ "$status" -eq 1 ]
-    [ "$output" = "Current priority of the running process is: $start" ]
-    [ "$stderr" = "Not able to change the priority: Operation not permitted" ]
+    outcome 1 "$now" 'Not able to change the priority: Operation not permitted' \
+        unprivileged niceset -5
 }
 
 @test "niceset: with privilege a real new value of -1 is printed as such" {
     require_root "lowering the nice value"
-    local to_zero=$((-$(nice)))
-    run --separate-stderr nice -n "$to_zero" niceset -1
-    [ "$status" -eq 0 ]
-    [ "$output" = $'Current priority of the running process is: 0\n\nNew priority of the running process is: -1' ]
-    [ "$stderr" = "" ]
-
-    run --separate-stderr nice -n "$to_zero" niceset -99999999999999999999
-    [ "$status" -eq 0 ]
-    [ "$output" = $'Current priority of the running process is: 0\n\nNew priority of the running process is: -20' ]
+    local to_zero=$((-$(nice))) now='Current priority of the running process is:'
+    local new=$'\n\nNew priority of the running process is:'
+    outcome 0 "$now 0$new -1" '' nice -n "$to_zero" niceset -1
+    outcome 0 "$now 0$new -20" '' nice -n "$to_zero" niceset -99999999999999999999
+    # From one end of the range the widest increment still reaches the other.
+    outcome 0 "$now -20$new 19" '' nice -n "$((to_zero - 20))" niceset 100
+    # A failed write of the first line leaves errno set: -1 is still a new value.
+    outcome 0 '' '' nice -n "$to_zero" bash -c 'exec niceset -1 >&-'
 }
