@@ -187,6 +187,7 @@ command_row() {
 }
 
 @test "standard input closed: readers see end of input or an error, files take descriptor 0" {
+    require_native "the emulator holds descriptor 0 and others, and env -i drops QEMU_LD_PREFIX"
     local start
     start=$(nice)
     local rr=$'The max priority with RR Scheduling Policy is : 99\n'
@@ -231,6 +232,7 @@ command_row() {
 }
 
 @test "standard input a directory: the readers fail to read and do not wait" {
+    require_native "env -i drops QEMU_LD_PREFIX, which the emulator needs"
     local rows=(
         # command            status  stdout                      stderr
         sizedecho          1       "$prompt"$'\n'          'Reading the size failed: Is a directory'
@@ -348,6 +350,7 @@ fork_row() {
 }
 
 @test "fork refused: an error line and status 1, never the parent's path with no child" {
+    require_native "the emulator needs a thread of its own, which the process limit refuses"
     # LeakSanitizer needs a thread of its own at exit, which the limit refuses as well.
     if [[ ${SYSLAB_SANITIZED:-} == 1 ]]; then
         export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0
@@ -447,6 +450,7 @@ flood_running() {
 }
 
 @test "fdflood: in a read-only directory it creates nothing, runs on; closed streams fill too" {
+    require_native "the emulator's own descriptors count against the limit"
     local flood_err=$BATS_TEST_TMPDIR/flood.err
     fixture flood-readonly
     rm ./*.txt
