@@ -49,6 +49,7 @@ expect_listing() {
 }
 
 @test "listing launchers: a directory lsdemo.txt is listed recursively" {
+    umask 022
     mkdir -p lsdemo.txt/inner
     touch lsdemo.txt/top lsdemo.txt/inner/deep
     expect_listing $'lsdemo.txt:*\nlsdemo.txt/inner:\ntotal 0\n-rw-r--r-- 1 * deep'
