@@ -1,0 +1,53 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# Command lines run in the scratch directory as a user types them, in the first terminal or
+# in a second one that watches, and under strace where this machine allows it.
+
+# The tools that may be missing: "yes" or "no" once looked at.
+declare -A usable=()
+
+scratch() {
+    printf '%s/.tour/%s' "$work" "$1"
+}
+
+# typed_at PROMPT COMMAND: runs a command line in the scratch directory as a user types it at
+# the terminal PROMPT names (none: the first), and shows it, its output (standard output and
+# error together) and, in the first terminal, its exit status when not 0.
+typed_at() {
+    local prompt=$1 cmdline=$2 out status=0 pid
+    out=$(scratch last.out)
+    command_line "$prompt" "$cmdline"
+    spawn pid bash -c "$cmdline" </dev/null >"$out" 2>&1
+    wait "$pid" || status=$?
+    show_output "$out"
+    ((status == 0)) || [[ -n $prompt ]] || note "exit status $status"
+}
+
+# typed COMMAND...: each command line in turn, in the first terminal.
+typed() {
+    local cmdline
+    for cmdline in "$@"; do
+        typed_at "" "$cmdline"
+    done
+}
+
+# observe COMMAND: the command line typed in a second terminal.
+observe() {
+    typed_at "second terminal" "$1"
+}
+
+# strace_usable: whether this machine lets the tour trace its own programs.
+strace_usable() {
+    if [[ -z ${usable[strace]:-} ]]; then
+        usable[strace]=no
+        if command -v strace >/dev/null && strace -qq -e trace=none true 2>/dev/null; then
+            usable[strace]=yes
+        fi
+    fi
+    [[ ${usable[strace]} == yes ]]
+}
+
+# traced COMMAND: observes COMMAND under strace. LeakSanitizer cannot work under ptrace,
+# so a sanitized program is told not to try.
+traced() {
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 observe "$1"
+}

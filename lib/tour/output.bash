@@ -1,0 +1,150 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The tour's output: colours, wrapping at 78 columns, headings and remarks, command lines as a
+# user types them, a program's output, and with --step the pauses between screenfuls.
+
+readonly width=78      # the tour wraps its own lines here, so each fits 80 columns
+readonly page_lines=22 # with --step, the most lines shown between two pauses
+
+lines_shown=0 # lines printed since the last pause
+
+# set_styles: the escape sequences of each kind of line, on a terminal without NO_COLOR.
+set_styles() {
+    if [[ -t 1 && -z ${NO_COLOR:-} ]]; then
+        style_folder=$'\e[1;35m' style_heading=$'\e[1;36m' style_command=$'\e[1m'
+        style_note=$'\e[2m' style_question=$'\e[1;33m' style_answer=$'\e[32m'
+        style_reset=$'\e[0m'
+    else
+        style_folder="" style_heading="" style_command="" style_note="" style_question=""
+        style_answer="" style_reset=""
+    fi
+}
+set_styles
+
+# discard_typed_ahead: drops the lines typed while the tour was showing, so that an Enter
+# pressed early does not answer the next pause. Only a terminal; a pipe is read as it is.
+discard_typed_ahead() {
+    [[ -t 0 ]] || return 0
+    while read -r -t 0; do
+        read -r _ || break
+    done
+}
+
+# pause PROMPT: waits for Enter (a line, or the end of the input).
+pause() {
+    discard_typed_ahead
+    printf '%s%s%s' "$style_note" "$1" "$style_reset"
+    read -r _ || true
+    [[ -t 0 ]] || printf '\n'
+    lines_shown=0
+}
+
+# emit STYLE LINE: prints one line; with --step it first pauses once a screenful is shown.
+emit() {
+    if $step && ((lines_shown >= page_lines)); then
+        pause "[Enter for more]"
+    fi
+    if [[ -n $1 ]]; then
+        printf '%s%s%s\n' "$1" "$2" "$style_reset"
+    else
+        printf '%s\n' "$2"
+    fi
+    lines_shown=$((lines_shown + 1))
+}
+
+# wrap ARRAY FIRST NEXT TEXT: TEXT in lines of at most $width columns into ARRAY, the first
+# line led by FIRST, the others by NEXT. A word longer than a line stands alone on its line.
+wrap() {
+    local -n wrap_into=$1
+    local prefix=$2 line="" word words
+    read -ra words <<<"$4"
+    wrap_into=()
+    for word in "${words[@]}"; do
+        if [[ -z $line ]]; then
+            line=$prefix$word
+        elif ((${#line} + 1 + ${#word} <= width)); then
+            line+=" $word"
+        else
+            wrap_into+=("$line")
+            prefix=$3
+            line=$prefix$word
+        fi
+    done
+    [[ -z $line ]] || wrap_into+=("$line")
+}
+
+# say STYLE FIRST NEXT TEXT: TEXT wrapped as wrap does, each line printed in STYLE.
+say() {
+    local line lines
+    wrap lines "$2" "$3" "$4"
+    for line in "${lines[@]}"; do
+        emit "$1" "$line"
+    done
+}
+
+folder_heading() {
+    emit "" ""
+    emit "$style_folder" "$1/"
+}
+
+heading() {
+    emit "" ""
+    say "$style_heading" "== $1: " "   " "$2"
+}
+
+note() {
+    say "$style_note" "# " "# " "$*"
+}
+
+# command_line PROMPT TEXT: a command as the user types it; PROMPT names the terminal. A line
+# too long for the screen is continued with a backslash at a space outside quotes.
+command_line() {
+    local lead="${1:+[$1] }\$ " text=$2 cut i char quote=""
+    while ((${#lead} + ${#text} > width + 2)); do
+        cut=0
+        for ((i = 0; i < ${#text} && ${#lead} + i < width; i++)); do
+            char=${text:i:1}
+            if [[ -n $quote ]]; then
+                [[ $char == "$quote" ]] && quote=""
+            elif [[ $char == [\'\"] ]]; then
+                quote=$char
+            elif [[ $char == ' ' ]]; then
+                cut=$i
+            fi
+        done
+        ((cut > 0)) || break
+        emit "$style_command" "$lead${text:0:cut} \\"
+        text=${text:cut+1}
+        lead="${lead//?/ }"
+        quote=""
+    done
+    emit "$style_command" "$lead$text"
+}
+
+# size_of FILE: its size in bytes.
+size_of() {
+    stat -c %s "$1"
+}
+
+# show_output FILE [FROM [TO]]: the bytes of FILE from offset FROM on (up to offset TO),
+# carriage returns of the terminal dropped; a last line without a newline is said to be one.
+show_output() {
+    local text line from=${2:-0} to=${3:-$(size_of "$1")}
+    text=$(tail -c "+$((from + 1))" "$1" | head -c "$((to - from))" | tr -d '\r'; printf x)
+    text=${text%x}
+    [[ -n $text ]] || return 0
+    while IFS= read -r line; do
+        emit "" "$line"
+    done <<<"${text%$'\n'}"
+    [[ $text == *$'\n' ]] || note "(no newline at the end)"
+}
+
+fail() {
+    printf 'tour: %s\n' "$1" >&2
+    exit 1
+}
+
+usage_error() {
+    printf 'tour: %s\n' "$1" >&2
+    usage >&2
+    exit 2
+}

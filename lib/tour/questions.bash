@@ -1,0 +1,127 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The question bank of --ask and --worksheet: questions/<folder>.txt, and over it a teacher's
+# own directory (--questions DIR or SYSLAB_QUESTIONS), whose entries replace those of the same
+# program and key and add the others. A file holds records:
+#
+#   @PROGRAM KEY
+#   Q: the question
+#      an indented line continues the line above
+#   A: the answer, with its reason
+#
+# Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text] and
+# question[PROGRAM KEY.answer] hold each entry, question_keys lists them in the order read.
+declare -A question=()
+question_keys=()
+
+# question_error FILE LINE TEXT: a malformed bank is a usage error that names the place.
+question_error() {
+    printf 'tour: %s:%s: %s\n' "$1" "$2" "$3" >&2
+    exit 2
+}
+
+# load_question_file FILE: adds the records of FILE to the bank.
+# shellcheck disable=SC2094 # FILE is only read; question_error names it
+load_question_file() {
+    local file=$1 line number=0 entry="" part="" program key rest
+    while IFS= read -r line || [[ -n $line ]]; do
+        number=$((number + 1))
+        case $line in
+        '' | '#'*) part="" ;;
+        @*)
+            read -r program key rest <<<"${line#@}"
+            [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
+            [[ " ${programs[*]##*/} " == *" $program "* ]] ||
+                question_error "$file" "$number" "no program $program"
+            [[ -z $entry || -n ${question[$entry.answer]} ]] ||
+                question_error "$file" "$number" "@$entry has no Q: and A: lines"
+            entry="$program $key" part=""
+            [[ -n ${question["$entry.text"]+set} ]] || question_keys+=("$entry")
+            question[$entry.text]="" question[$entry.answer]=""
+            ;;
+        'Q: '* | 'A: '*)
+            [[ -n $entry ]] || question_error "$file" "$number" "${line:0:2} before any @PROGRAM KEY"
+            if [[ $line == Q* ]]; then part=text; else part=answer; fi
+            [[ -z ${question[$entry.$part]} ]] ||
+                question_error "$file" "$number" "a second ${line:0:2} line for @$entry"
+            question[$entry.$part]=${line:3}
+            ;;
+        ' '*)
+            [[ -n $part ]] || question_error "$file" "$number" "a continuation line under nothing"
+            line=${line#"${line%%[! ]*}"}
+            question[$entry.$part]+=" $line"
+            ;;
+        *) question_error "$file" "$number" "not \"@PROGRAM KEY\", \"Q: \", \"A: \" or an indented line" ;;
+        esac
+    done <"$file"
+    [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
+        question_error "$file" "$number" "@$entry has no Q: and A: lines"
+}
+
+# load_questions: the installed bank, one file per folder, then the teacher's own files.
+load_questions() {
+    local path folder="" file
+    for path in "${programs[@]}"; do
+        [[ ${path%/*} != "$folder" ]] || continue
+        folder=${path%/*}
+        file=$question_dir/$folder.txt
+        [[ -f $file ]] || fail "no questions for $folder: $file is missing"
+        load_question_file "$file"
+    done
+    [[ -n $own_questions ]] || return 0
+    [[ -d $own_questions ]] || fail "--questions $own_questions is not a directory"
+    for file in "$own_questions"/*.txt; do
+        [[ -f $file ]] && load_question_file "$file"
+    done
+}
+
+# check_links: every program has its show_ function and a question; every key a view asks
+# for is in the bank. A broken link is one line and status 2, before anything runs.
+check_links() {
+    local path name key
+    for path in "${programs[@]}"; do
+        name=${path##*/}
+        declare -F "show_$name" >/dev/null ||
+            link_error "$name is in programs.list but no show_$name is in lib/tour/show/${path%/*}.bash"
+        has_questions "$name" ||
+            link_error "$name has no question in questions/${path%/*}.txt"
+        for key in ${fact[$name.asks]:-}; do
+            [[ -n ${question["$name $key.text"]+set} ]] ||
+                link_error "show_$name asks \"$name $key\", which no question file holds"
+        done
+    done
+}
+
+# has_questions PROGRAM: whether the bank holds a question on PROGRAM.
+has_questions() {
+    local entry
+    for entry in "${question_keys[@]}"; do
+        [[ ${entry%% *} == "$1" ]] && return 0
+    done
+    return 1
+}
+
+link_error() {
+    printf 'tour: broken link: %s\n' "$1" >&2
+    exit 2
+}
+
+# asked PROGRAM KEY: whether the view of PROGRAM asks that question.
+asked() {
+    [[ " ${fact[$1.asks]:-} " == *" $2 "* ]]
+}
+
+# ask PROGRAM KEY: with --ask, the question; on a terminal the tour waits for Enter.
+# answer PROGRAM KEY: with --ask, its answer, once the view has been shown.
+ask() {
+    $asking || return 0
+    asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
+    say "$style_question" "Question: " "          " "${question[$1 $2.text]}"
+    if [[ -t 0 && -t 1 ]]; then
+        pause "[Enter to see what the kernel does]"
+    fi
+}
+
+answer() {
+    $asking || return 0
+    say "$style_answer" "Answer: " "        " "${question[$1 $2.answer]}"
+}

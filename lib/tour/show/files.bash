@@ -1,0 +1,154 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The files folder: seekgap, sizedecho, bytecat, stdinwait, exclcreate, fdflood, makelinks.
+
+# What the tour knows of each program here (see lib/tour/show/scheduling.bash). fdflood run in
+# the lab itself, not in flood/, makes its five names there.
+fact[seekgap.asks]="gap blocks"
+fact[seekgap.needs]="seekgap.txt"
+fact[sizedecho.asks]="read"
+fact[bytecat.asks]="calls"
+fact[bytecat.needs]="bytecat.txt"
+fact[bytecat.traced]=yes
+fact[stdinwait.asks]="ready timeout"
+fact[stdinwait.long]="stdinwait's 10-second time-out"
+fact[exclcreate.asks]="first second"
+fact[exclcreate.makes]="exclcreate.txt"
+readonly fd_limit=64 # the ulimit -n under which fdflood fills its descriptor table
+fact[fdflood.asks]="full running"
+fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
+    one.txt two.txt four.txt@empty five.txt"
+fact[makelinks.asks]="inodes again"
+fact[makelinks.needs]="three.txt"
+fact[makelinks.makes]="four.txt@link five.txt"
+
+
+show_seekgap() {
+    heading seekgap "writes ten digits, seeks 10 bytes past the end of seekgap.txt and writes them again"
+    typed seekgap
+    ask seekgap gap
+    observe "od -c seekgap.txt"
+    answer seekgap gap
+    note "bytes 10 to 19 were never written: they read back as \\0"
+    ask seekgap blocks
+    observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
+    answer seekgap blocks
+    note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
+        "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
+}
+
+show_sizedecho() {
+    heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
+    ask sizedecho read
+    typed "printf '5\\nhello world\\n' | sizedecho"
+    answer sizedecho read
+    note "the read took 5 bytes, \"hello\"; typed at a terminal, the rest of the line" \
+        "stays queued and the shell reads it as a command afterwards"
+}
+
+show_bytecat() {
+    heading bytecat "copies bytecat.txt to its output with one read and one write per byte"
+    typed bytecat
+    if strace_usable; then
+        ask bytecat calls
+        traced "strace -c -e trace=read,write -P \"\$PWD/bytecat.txt\" -P /dev/null bytecat >/dev/null"
+        answer bytecat calls
+        note "$(stat -c %s bytecat.txt) bytes: a write for each, a read for each and one more that finds the end"
+    fi
+}
+
+start_stdinwait() {
+    local silent pid fd
+    silent=$(scratch silent)
+    mkfifo "$silent"
+    # The tour holds the writing end open and never writes: no input, and no end of file.
+    exec {fd}<>"$silent"
+    open_fds[fd]=1
+    demo[stdinwait_fd]=$fd
+    demo[stdinwait_started]=$(now_us)
+    spawn pid stdinwait <"$silent" >"$(scratch stdinwait.out)" 2>&1
+    demo[stdinwait_pid]=$pid
+    watch_end "$pid" "$(scratch stdinwait.end)"
+}
+
+show_stdinwait() {
+    heading stdinwait "waits at most 10 seconds for input with select, and says whether it came"
+    ask stdinwait ready
+    typed "echo hello | stdinwait"
+    answer stdinwait ready
+    note "input was there at once; stdinwait does not read it"
+    $quick && return
+    [[ -n ${demo[stdinwait_pid]:-} ]] || start_stdinwait
+    ask stdinwait timeout
+    command_line "" "stdinwait"
+    note "nothing typed..."
+    local status=0 ended fd=${demo[stdinwait_fd]}
+    wait "${demo[stdinwait_pid]}" || status=$?
+    wait_until 2 "the end of stdinwait being noted" test -s "$(scratch stdinwait.end)"
+    exec {fd}>&-
+    unset "open_fds[fd]"
+    show_output "$(scratch stdinwait.out)"
+    ((status == 0)) || note "exit status $status"
+    ended=$(<"$(scratch stdinwait.end)")
+    note "the verdict came $(seconds_between "${demo[stdinwait_started]}" "$ended") s after the start"
+    answer stdinwait timeout
+}
+
+show_exclcreate() {
+    heading exclcreate "creates exclcreate.txt only if it is not there yet, and prints the descriptor"
+    ask exclcreate first
+    typed exclcreate
+    answer exclcreate first
+    observe "ls -l exclcreate.txt"
+    ask exclcreate second
+    typed exclcreate
+    answer exclcreate second
+    note "the second open failed (the file exists): -1"
+}
+
+fd_count() {
+    local entries=("/proc/$1/fd/"*)
+    printf '%s' "${#entries[@]}"
+}
+
+fd_table_full() {
+    (($(fd_count "$1") >= fd_limit))
+}
+
+show_fdflood() {
+    heading fdflood "opens five files over and over, never closing one, until no descriptor is left"
+    local pid status=0
+    local cmdline="cd flood && ulimit -n $fd_limit && exec fdflood"
+    typed "mkdir flood"
+    command_line "" "($cmdline) &"
+    spawn pid bash -c "$cmdline"
+    emit "" "[1] $pid"
+    note "it prints nothing and never ends; the shell's job line gives its process id" \
+        "(so does \$! after the &)"
+    wait_until "$ready_seconds" "fdflood filling its descriptor table" fd_table_full "$pid"
+    ask fdflood full
+    observe "ls /proc/$pid/fd | wc -l"
+    answer fdflood full
+    note "the table is full: $fd_limit descriptors, 0 to $((fd_limit - 1)); every further open fails"
+    observe "ls -l flood"
+    ask fdflood running
+    observe "ps -o pid,stat,cmd -p $pid"
+    answer fdflood running
+    note "still running (R): it keeps trying at full speed"
+    command_line "second terminal" "kill $pid"
+    kill -TERM "$pid"
+    wait "$pid" || status=$?
+    note "ended by the signal (exit status $status)"
+}
+
+show_makelinks() {
+    heading makelinks "makes a symbolic link four.txt and a hard link five.txt to three.txt"
+    typed makelinks
+    ask makelinks inodes
+    observe "ls -li three.txt four.txt five.txt"
+    answer makelinks inodes
+    note "four.txt is a link to the name; five.txt shares three.txt's inode (link count 2)"
+    ask makelinks again
+    typed makelinks
+    answer makelinks again
+    note "the second time both names exist"
+}

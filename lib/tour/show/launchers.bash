@@ -1,0 +1,62 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The launchers folder: execvlist, execlelist, execlplist, runother.
+
+# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
+fact[execvlist.asks]="replaced"
+fact[execvlist.needs]="lsdemo.txt"
+fact[execvlist.traced]=yes
+fact[execlelist.asks]="environment"
+fact[execlelist.needs]="lsdemo.txt"
+fact[execlelist.traced]=yes
+fact[execlplist.asks]="path"
+fact[execlplist.needs]="lsdemo.txt"
+fact[execlplist.traced]=yes
+fact[runother.asks]="script"
+fact[runother.needs]="childprog/childprog_out"
+fact[runother.traced]=yes
+
+
+show_launcher() { # PROGRAM CALL SENTENCE KEY
+    heading "$1" "$3"
+    typed "$1"
+    if strace_usable; then
+        ask "$1" "$4"
+        traced "strace -qq -e trace=execve $1 >/dev/null"
+        answer "$1" "$4"
+        note "one process, two programs: $2 replaced $1 with ls"
+    fi
+}
+
+show_execvlist() {
+    show_launcher execvlist execv \
+        "a banner, then /bin/ls -Rl lsdemo.txt through execv, with its own environment" replaced
+}
+
+show_execlelist() {
+    show_launcher execlelist execle \
+        "a banner, then /bin/ls -Rl lsdemo.txt through execle, with an empty environment" \
+        environment
+    strace_usable && note "ls got 0 environment variables"
+    return 0
+}
+
+show_execlplist() {
+    heading execlplist "a banner, then /bin/ls -Rl lsdemo.txt through execlp, with its own environment"
+    ask execlplist path
+    typed execlplist
+    if strace_usable; then
+        traced "strace -qq -e trace=execve execlplist >/dev/null"
+    fi
+    answer execlplist path
+}
+
+show_runother() {
+    heading runother "becomes ./childprog/childprog_out with the argument childprog.c, through execl"
+    observe "cat childprog/childprog_out"
+    ask runother script
+    typed runother
+    if strace_usable; then
+        traced "strace -qq -e trace=execve runother >/dev/null"
+    fi
+    answer runother script
+}

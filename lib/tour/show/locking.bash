@@ -1,0 +1,101 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The locking folder: exclusivehold and sharedhold, each shown with the other.
+
+# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
+fact[exclusivehold.asks]="lock refused"
+fact[exclusivehold.needs]="db.txt"
+fact[sharedhold.asks]="together writer"
+fact[sharedhold.needs]="db.txt"
+
+
+# show_locks TERMINAL PID: the second terminal's view of PID's record locks.
+show_locks() {
+    if command -v lslocks >/dev/null; then
+        typed_at "$1" "lslocks -p $2"
+    else
+        typed_at "$1" "grep ' $2 ' /proc/locks"
+    fi
+}
+
+has_lock() { # PID READ|WRITE
+    grep -q -E "^[0-9]+: POSIX +ADVISORY +$2 +$1 " /proc/locks
+}
+
+waits_for_lock() { # PID READ|WRITE
+    grep -q -E "^[0-9]+: -> POSIX +ADVISORY +$2 +$1 " /proc/locks
+}
+
+show_exclusivehold() {
+    heading exclusivehold "takes an exclusive (write) lock on all of db.txt and holds it until Enter"
+    command_line "terminal 1" "exclusivehold"
+    pty_start writer exclusivehold
+    pty_wait_for writer "Enter to unlock.."
+    pty_show writer
+    wait_until "$ready_seconds" "the write lock showing in /proc/locks" \
+        has_lock "${pty[writer.program]}" WRITE
+    # shellcheck disable=SC2016 # the command as the user types it
+    note 'terminal 3 finds the process id with: pgrep -n -u "$USER" exclusivehold'
+    ask exclusivehold lock
+    show_locks "terminal 3" "${pty[writer.program]}"
+    answer exclusivehold lock
+    note "a POSIX write lock from byte 0 to the end of the file (0 0: to EOF and beyond)"
+
+    ask exclusivehold refused
+    command_line "terminal 2" "sharedhold"
+    pty_start refused sharedhold
+    pty_wait_for refused "Enter to unlock.."
+    pty_show refused
+    show_locks "terminal 3" "${pty[refused.program]}"
+    note "none: the kernel refused the read lock at once, yet sharedhold goes on and waits"
+    answer exclusivehold refused
+
+    note "Enter in terminal 1:"
+    pty_type writer $'\n'
+    pty_finish writer
+    note "Enter in terminal 2:"
+    pty_type refused $'\n'
+    pty_finish refused
+}
+
+show_sharedhold() {
+    heading sharedhold "asks for a shared (read) lock on db.txt without waiting, and stays until Enter"
+    command_line "terminal 1" "sharedhold"
+    pty_start reader1 sharedhold
+    pty_wait_for reader1 "Enter to unlock.."
+    pty_show reader1
+    ask sharedhold together
+    command_line "terminal 2" "sharedhold"
+    pty_start reader2 sharedhold
+    pty_wait_for reader2 "Enter to unlock.."
+    pty_show reader2
+    wait_until "$ready_seconds" "two read locks showing in /proc/locks" \
+        has_lock "${pty[reader1.program]}" READ
+    wait_until "$ready_seconds" "two read locks showing in /proc/locks" \
+        has_lock "${pty[reader2.program]}" READ
+    show_locks "terminal 4" "${pty[reader1.program]}"
+    show_locks "terminal 4" "${pty[reader2.program]}"
+    answer sharedhold together
+    note "two read locks on the same bytes at once: readers share"
+
+    ask sharedhold writer
+    command_line "terminal 3" "exclusivehold"
+    pty_start waiter exclusivehold
+    pty_wait_for waiter "Before entering into critical section"
+    wait_until "$ready_seconds" "the waiting write lock showing in /proc/locks" \
+        waits_for_lock "${pty[waiter.program]}" WRITE
+    pty_show waiter
+    show_locks "terminal 4" "${pty[waiter.program]}"
+    answer sharedhold writer
+    note "Enter in terminal 1:"
+    pty_type reader1 $'\n'
+    pty_finish reader1
+    note "Enter in terminal 2:"
+    pty_type reader2 $'\n'
+    pty_finish reader2
+    note "the last reader let go: terminal 3 has its lock"
+    pty_wait_for waiter "Enter to unlock.."
+    pty_show waiter
+    note "Enter in terminal 3:"
+    pty_type waiter $'\n'
+    pty_finish waiter
+}

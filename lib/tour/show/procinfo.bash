@@ -1,0 +1,36 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The procinfo folder: envdump, pidtimer.
+
+# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
+fact[envdump.asks]="environ"
+fact[pidtimer.asks]="ticks"
+
+
+show_envdump() {
+    heading envdump "prints its environment, one entry per line, and waits for Enter"
+    # shellcheck disable=SC2016 # the command as the user types it: env -i clears PATH too
+    local cmdline='env -i FRUIT=apple COLOUR=green "$(command -v envdump)"' path
+    printf -v path '%q' "$(command -v envdump)"
+    command_line "" "$cmdline"
+    pty_start environ "env -i FRUIT=apple COLOUR=green $path"
+    pty_wait_for environ "FRUIT=apple"
+    wait_until "$ready_seconds" "envdump showing its last entry" \
+        grep -q -F "COLOUR=green" "$(scratch environ.screen)"
+    pty_show environ
+    # shellcheck disable=SC2016 # the command as the user types it
+    note 'the second terminal finds its process id with: pgrep -n -u "$USER" envdump'
+    ask envdump environ
+    observe "tr '\\0' '\\n' </proc/${pty[environ.program]}/environ"
+    answer envdump environ
+    note "Enter:"
+    pty_type environ $'\n'
+    pty_finish environ
+}
+
+show_pidtimer() {
+    heading pidtimer "how many ticks of the processor's counter one getpid call takes"
+    ask pidtimer ticks
+    typed pidtimer pidtimer
+    answer pidtimer ticks
+    note "a new process id each run; the ticks vary with caches and the processor's state"
+}

@@ -1,0 +1,59 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# The scheduling folder: policyflip, rrrange, niceset.
+
+# What the tour knows of each program here: the questions its view asks (asks), the files it
+# reads (needs) and makes (makes), whether it has an strace view (traced), and what --quick
+# leaves out as it waits over a second (long).
+fact[policyflip.asks]="switch realtime"
+fact[rrrange.asks]="range"
+fact[niceset.asks]="clamp lower"
+
+
+policy_name() {
+    case $1 in
+    0) printf 'SCHED_OTHER' ;;
+    1) printf 'SCHED_FIFO' ;;
+    2) printf 'SCHED_RR' ;;
+    *) printf 'policy %s' "$1" ;;
+    esac
+}
+
+show_policyflip() {
+    heading policyflip "its scheduling policy, then a request for another real-time one at priority 10"
+    ask policyflip switch
+    typed policyflip
+    answer policyflip switch
+    local last
+    last=$(tail -n 1 "$(scratch last.out)")
+    case $last in
+    "Current policy is 0") note "still $(policy_name 0): the kernel refused the switch, silently" ;;
+    "Current policy is "*) note "now $(policy_name "${last##* }"): the kernel granted the switch" ;;
+    esac
+    if chrt -f 10 true 2>/dev/null; then
+        ask policyflip realtime
+        typed "chrt -f 10 policyflip" "chrt -r 10 policyflip"
+        answer policyflip realtime
+        note "FIFO moves to round-robin (2), round-robin to FIFO (1)"
+    else
+        note "chrt -f 10 / chrt -r 10 left out: real-time policies need root (or an rtprio limit) here"
+    fi
+}
+
+show_rrrange() {
+    heading rrrange "the range of priorities the round-robin policy accepts"
+    ask rrrange range
+    typed rrrange
+    observe "chrt -m"
+    answer rrrange range
+}
+
+show_niceset() {
+    heading niceset "adds its argument to its own nice value and prints the value before and after"
+    ask niceset clamp
+    typed "niceset 5" "niceset 100"
+    answer niceset clamp
+    note "the kernel keeps nice values between -20 and 19"
+    ask niceset lower
+    typed "niceset -5"
+    answer niceset lower
+}
