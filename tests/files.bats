@@ -204,9 +204,14 @@ stop_flood() {
     local flags
     flags=$(sed -n 's/^flags:[[:space:]]*//p' "/proc/$flood_pid/fdinfo/63")
     (((8#$flags & 3) == 2))
+    # The first pass took 3 to 7, one name after the other in their order.
+    local fd=3 name
+    for name in one two three four five; do
+        [ "$(readlink "/proc/$flood_pid/fd/$fd")" = "$PWD/$name.txt" ]
+        fd=$((fd + 1))
+    done
     stop_flood
 
-    local name
     for name in one two three four five; do
         [ "$(stat -c '%a %s %F' "$name.txt")" = "777 0 regular empty file" ]
     done

@@ -1,0 +1,164 @@
+#!/usr/bin/env bats
+# The tour's parts, sourced and tried one at a time: wrapping, the question bank, the links
+# between programs, views and questions, and what a lab may hold. Tables of rows, each row
+# named when it fails.
+
+load helper
+
+tour=$BATS_TEST_DIRNAME/../tour
+export SYSLAB_BIN
+
+setup() {
+    cd "$BATS_TEST_TMPDIR" || return 1
+    # shellcheck source=/dev/null
+    source "$tour"
+}
+
+# row_fails NAME GOT EXPECTED: names the row and shows both sides; always fails.
+row_fails() {
+    printf 'row failed: %s\n  got      %q\n  expected %q\n' "$1" "$2" "$3" >&2
+    return 1
+}
+
+@test "wrap: 78 columns, a word longer than a line alone on its own, the continuation prefix" {
+    local long=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx
+    local seventy=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa
+    local rows=(
+        # first next text | the lines, joined by |
+        "1. |   |one two three|1. one two three"
+        "# |# |$seventy bbbbb|# $seventy bbbbb"
+        "# |# |$seventy bbbbbb|# $seventy|# bbbbbb"
+        "Q: |   |a $long b|Q: a|   $long|   b"
+        "Q: |   |  spaced   out  |Q: spaced out"
+        "> |> ||"
+    )
+    local row first next words expected lines got
+    for row in "${rows[@]}"; do
+        IFS='|' read -r first next words expected <<<"$row"
+        wrap lines "$first" "$next" "$words"
+        got=$(IFS='|' && printf '%s' "${lines[*]}")
+        [[ $got == "$expected" ]] || row_fails "$words" "$got" "$expected"
+    done
+}
+
+@test "questions: records with continuations; a malformed file named with its line, status 2" {
+    cat >good.txt <<'EOF'
+# a comment
+@seekgap one
+Q: first
+   and more
+A: its answer
+     on two lines
+
+@seekgap two
+Q: second
+A: another
+EOF
+    question=() question_keys=()
+    load_question_file good.txt
+    [ "${question_keys[*]}" = "seekgap one seekgap two" ]
+    [ "${question[seekgap one.text]}" = "first and more" ]
+    [ "${question[seekgap one.answer]}" = "its answer on two lines" ]
+    [ "${question[seekgap two.answer]}" = another ]
+
+    local rows=(
+        # file's lines (\n between) | the error
+        '@seekgap|good.txt:1: not "@PROGRAM KEY"'
+        '@nosuch key\nQ: q\nA: a|good.txt:1: no program nosuch'
+        'Q: q|good.txt:1: Q: before any @PROGRAM KEY'
+        '@seekgap k\nQ: q\nQ: again\nA: a|good.txt:3: a second Q: line for @seekgap k'
+        '@seekgap k\nQ: q\n\n  stray\nA: a|good.txt:4: a continuation line under nothing'
+        '@seekgap k\nQ: q\nA: a\nZ: what|good.txt:4: not "@PROGRAM KEY", "Q: ", "A: " or an indented line'
+        '@seekgap k\nQ: q\n@seekgap l\nQ: q\nA: a|good.txt:3: @seekgap k has no Q: and A: lines'
+        '@seekgap k\nQ: only a question|good.txt:2: @seekgap k has no Q: and A: lines'
+    )
+    local row lines error
+    for row in "${rows[@]}"; do
+        IFS='|' read -r lines error <<<"$row"
+        printf '%b\n' "$lines" >good.txt
+        run --separate-stderr load_question_file good.txt
+        [[ $status == 2 && $stderr == "tour: $error" ]] || row_fails "$lines" "$status $stderr" "2 tour: $error"
+    done
+}
+
+@test "links: a program without a view or a question, a key the bank lacks: one line, status 2" {
+    load_questions
+    run check_links
+    [ "$status" -eq 0 ]
+    [ "$output" = "" ]
+
+    local rows=(
+        # what is broken | the error
+        "unset -f show_seekgap|seekgap is in programs.list but no show_seekgap is in lib/tour/show/files.bash"
+        "fact[niceset.asks]+=' nokey'|show_niceset asks \"niceset nokey\", which no question file holds"
+        "question_keys=(\"\${question_keys[@]/pidtimer ticks/}\")|pidtimer has no question in questions/procinfo.txt"
+    )
+    local row breaking error
+    for row in "${rows[@]}"; do
+        IFS='|' read -r breaking error <<<"$row"
+        run --separate-stderr bash -c "source '$tour'; load_questions; $breaking; check_links"
+        [[ $status == 2 && $stderr == "tour: broken link: $error" ]] ||
+            row_fails "$breaking" "$status $stderr" "2 tour: broken link: $error"
+    done
+
+    # A view that asks for a question its facts do not name stops the tour, not just --ask.
+    # shellcheck disable=SC2034 # read by ask
+    asking=true
+    run --separate-stderr ask seekgap nokey
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "tour: show_seekgap asks \"seekgap nokey\", which fact[seekgap.asks] does not name" ]
+
+    # A teacher's broken file stops every mode before anything runs.
+    mkdir own
+    printf '@seekgap gap\nQ: reworded\n' >own/mine.txt
+    local mode
+    for mode in --worksheet "--lab $PWD/lab" --quick; do
+        # shellcheck disable=SC2086 # the mode's words
+        TMPDIR=$PWD run --separate-stderr "$tour" --questions own $mode
+        [[ $status == 2 && $output == "" && $stderr == "tour: own/mine.txt:2: @seekgap gap has no Q: and A: lines" ]] ||
+            row_fails "$mode" "$status $stderr" "2"
+    done
+    [ ! -e lab ] && [ -z "$(compgen -G "syslab-tour.*")" ]
+    # and a good one replaces the entry of its key
+    printf '@seekgap gap\nQ: reworded\nA: new\n' >own/mine.txt
+    run "$tour" --worksheet --answers --questions own seekgap
+    [ "$status" -eq 0 ]
+    grep -qx '  1. reworded' <<<"$output"
+    grep -qx '     Answer: new' <<<"$output"
+    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 2 ]
+}
+
+@test "lab: what a lab may hold, and a directory it did not make refused as it is" {
+    local rows=(
+        # what the directory holds (commands run in it) | what foreign_entries names
+        "touch db.txt exclcreate.txt forkappend.txt one.txt|"
+        "mkdir flood childprog && touch flood/one.txt flood/five.txt childprog/childprog_out|"
+        "ln -s three.txt four.txt && touch five.txt|"
+        "touch four.txt|"
+        "echo data >four.txt|four.txt"
+        "touch notes.txt .hidden|.hidden notes.txt"
+        "ln -s /etc/passwd db.txt|db.txt"
+        "mkdir db.txt|db.txt"
+        "mkdir flood && touch flood/six.txt|flood/six.txt"
+        "ln -s /tmp flood|flood"
+    )
+    local row commands expected got
+    for row in "${rows[@]}"; do
+        IFS='|' read -r commands expected <<<"$row"
+        rm -rf dir && mkdir dir
+        (cd dir && eval "$commands")
+        got=$(foreign_entries dir | sort | paste -sd ' ')
+        [[ $got == "$expected" ]] || row_fails "$commands" "$got" "$expected"
+    done
+
+    # A directory with only the names a lab has, but no mark, is not a lab: refused, as it is.
+    rm -rf dir && mkdir dir && echo mine >dir/one.txt && echo mine >dir/forkappend.txt
+    run --separate-stderr make_lab dir
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "tour: dir holds files that are not a lab's: choose a new or empty directory" ]
+    [ "$(cat dir/one.txt dir/forkappend.txt)" = $'mine\nmine' ]
+    ln -s dir link
+    run --separate-stderr make_lab link
+    [ "$status" -eq 1 ]
+    [ "$stderr" = "tour: link is not a directory: choose a new or empty one" ]
+}
