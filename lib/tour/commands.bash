@@ -3,7 +3,7 @@
 # in a second one that watches, and under strace where this machine allows it.
 
 # The tools that may be missing: "yes" or "no" once looked at.
-declare -A usable=()
+declare -gA usable=()
 
 scratch() {
     printf '%s/.tour/%s' "$work" "$1"

@@ -11,7 +11,7 @@ open_fds=()         # descriptors the tour holds open; no program inherits them
 # The demonstrations that run in the background while others are shown (orphanmaker,
 # zombiemaker, stdinwait's time-out): their process ids, and the moments (in µs) and output
 # sizes of what was seen of them.
-declare -A demo=()
+declare -gA demo=()
 
 # state_of PID: the process's state letter (R, S, Z...), nothing once it is gone.
 state_of() {

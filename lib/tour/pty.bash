@@ -4,7 +4,7 @@
 # a NAME; pty[NAME.program] is the program's process id, and pty[NAME.script] the script's,
 # pty[NAME.command] its command line, pty[NAME.keys] the descriptor of its keyboard and
 # pty[NAME.shown] how much of its screen has been shown.
-declare -A pty=()
+declare -gA pty=()
 
 # pty_start NAME COMMAND: starts it.
 pty_start() {

@@ -10,7 +10,7 @@
 #
 # Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text] and
 # question[PROGRAM KEY.answer] hold each entry, question_keys lists them in the order read.
-declare -A question=()
+declare -gA question=()
 question_keys=()
 
 # question_error FILE LINE TEXT: a malformed bank is a usage error that names the place.
@@ -110,18 +110,46 @@ asked() {
     [[ " ${fact[$1.asks]:-} " == *" $2 "* ]]
 }
 
-# ask PROGRAM KEY: with --ask, the question; on a terminal the tour waits for Enter.
-# answer PROGRAM KEY: with --ask, its answer, once the view has been shown.
+# number_questions: numbers the questions of the programs selected, in the order of the
+# programs and of the bank, into question[PROGRAM KEY.number]: the worksheet and --ask for the
+# same selection number them alike.
+number_questions() {
+    local path entry number=0
+    for path in "${programs[@]}"; do
+        selected_has "${path##*/}" || continue
+        for entry in "${question_keys[@]}"; do
+            [[ ${entry%% *} == "${path##*/}" ]] || continue
+            number=$((number + 1))
+            question[$entry.number]=$number
+        done
+    done
+}
+
+# ask PROGRAM KEY: with --ask, the question under its number; on a terminal the tour waits
+# for Enter.
 ask() {
     $asking || return 0
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
-    say "$style_question" "Question: " "          " "${question[$1 $2.text]}"
+    local lead="Question ${question[$1 $2.number]}: "
+    say "$style_question" "$lead" "${lead//?/ }" "${question[$1 $2.text]}"
     if [[ -t 0 && -t 1 ]]; then
         pause "[Enter to see what the kernel does]"
     fi
 }
 
+# answer PROGRAM KEY [HERE]: with --ask, its answer, once the view has been shown; HERE says
+# what this machine did and why, where that depends on the machine.
 answer() {
     $asking || return 0
     say "$style_answer" "Answer: " "        " "${question[$1 $2.answer]}"
+    [[ -z ${3:-} ]] || say "$style_answer" "Here: " "      " "$3"
+}
+
+# left_out PROGRAM KEY REASON: with --ask, a question this machine cannot show, named under
+# its number with the reason.
+left_out() {
+    $asking || return 0
+    asked "$1" "$2" || fail "show_$1 leaves out \"$1 $2\", which fact[$1.asks] does not name"
+    local lead="Question ${question[$1 $2.number]}: "
+    say "$style_question" "$lead" "${lead//?/ }" "left out here: $3"
 }

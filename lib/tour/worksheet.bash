@@ -3,7 +3,7 @@
 # with --answers, the key.
 
 print_worksheet() {
-    local path name entry number=0 lines
+    local path name entry lines
     if $answers; then
         printf 'syslab: questions and answers\n'
     else
@@ -15,8 +15,7 @@ print_worksheet() {
         printf '\n%s\n' "$path"
         for entry in "${question_keys[@]}"; do
             [[ ${entry%% *} == "$name" ]] || continue
-            number=$((number + 1))
-            wrap lines "$(printf '%3d. ' "$number")" "     " "${question[$entry.text]}"
+            wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "${question[$entry.text]}"
             printf '%s\n' "${lines[@]}"
             if $answers; then
                 wrap lines "     Answer: " "             " "${question[$entry.answer]}"

@@ -15,7 +15,6 @@ fact[runother.asks]="script"
 fact[runother.needs]="childprog/childprog_out"
 fact[runother.traced]=yes
 
-
 show_launcher() { # PROGRAM CALL SENTENCE KEY
     heading "$1" "$3"
     typed "$1"
@@ -24,6 +23,8 @@ show_launcher() { # PROGRAM CALL SENTENCE KEY
         traced "strace -qq -e trace=execve $1 >/dev/null"
         answer "$1" "$4"
         note "one process, two programs: $2 replaced $1 with ls"
+    else
+        left_out "$1" "$4" "it needs strace's view, and there is no usable strace"
     fi
 }
 

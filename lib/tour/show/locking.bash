@@ -7,7 +7,6 @@ fact[exclusivehold.needs]="db.txt"
 fact[sharedhold.asks]="together writer"
 fact[sharedhold.needs]="db.txt"
 
-
 # show_locks TERMINAL PID: the second terminal's view of PID's record locks.
 show_locks() {
     if command -v lslocks >/dev/null; then

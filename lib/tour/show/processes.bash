@@ -10,7 +10,6 @@ fact[zombiemaker.long]=zombiemaker
 fact[forkappend.asks]="size"
 fact[forkappend.makes]="forkappend.txt"
 
-
 show_forkpids() {
     heading forkpids "its own process id and the child's, as fork returned it"
     ask forkpids ids

@@ -5,7 +5,6 @@
 fact[envdump.asks]="environ"
 fact[pidtimer.asks]="ticks"
 
-
 show_envdump() {
     heading envdump "prints its environment, one entry per line, and waits for Enter"
     # shellcheck disable=SC2016 # the command as the user types it: env -i clears PATH too

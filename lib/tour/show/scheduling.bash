@@ -8,7 +8,6 @@ fact[policyflip.asks]="switch realtime"
 fact[rrrange.asks]="range"
 fact[niceset.asks]="clamp lower"
 
-
 policy_name() {
     case $1 in
     0) printf 'SCHED_OTHER' ;;
@@ -36,6 +35,7 @@ show_policyflip() {
         note "FIFO moves to round-robin (2), round-robin to FIFO (1)"
     else
         note "chrt -f 10 / chrt -r 10 left out: real-time policies need root (or an rtprio limit) here"
+        left_out policyflip realtime "chrt could not start a real-time policy"
     fi
 }
 
