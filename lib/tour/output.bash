@@ -20,22 +20,46 @@ set_styles() {
 }
 set_styles
 
+keys=0 # the descriptor the tour reads Enter from: its standard input as it was at the start
+
+# open_keys: keeps the tour's standard input as it was at the start (the terminal, or the pipe
+# a test types into) on a descriptor of its own, so that a pause never reads from the data it
+# is showing.
+open_keys() {
+    exec {keys}<&0
+    open_fds[keys]=1
+}
+
 # discard_typed_ahead: drops the lines typed while the tour was showing, so that an Enter
 # pressed early does not answer the next pause. Only a terminal; a pipe is read as it is.
 discard_typed_ahead() {
-    [[ -t 0 ]] || return 0
-    while read -r -t 0; do
-        read -r _ || break
+    [[ -t $keys ]] || return 0
+    while read -r -t 0 -u "$keys"; do
+        read -r -u "$keys" _ || break
     done
+}
+
+# read_line VAR PROMPT: prints PROMPT and reads a line typed in answer into VAR (empty at the
+# end of the input); what was typed before the prompt is discarded.
+read_line() {
+    local -n read_into=$1
+    discard_typed_ahead
+    printf '%s%s%s' "$style_note" "$2" "$style_reset"
+    read_into=""
+    IFS= read -r -u "$keys" read_into || true
+    [[ -t $keys ]] || printf '\n'
+    lines_shown=0
+}
+
+# at_terminal: whether the tour talks with someone at a terminal (not a pipe or a file).
+at_terminal() {
+    [[ -t $keys && -t 1 ]]
 }
 
 # pause PROMPT: waits for Enter (a line, or the end of the input).
 pause() {
-    discard_typed_ahead
-    printf '%s%s%s' "$style_note" "$1" "$style_reset"
-    read -r _ || true
-    [[ -t 0 ]] || printf '\n'
-    lines_shown=0
+    local _
+    read_line _ "$1"
 }
 
 # emit STYLE LINE: prints one line; with --step it first pauses once a screenful is shown.

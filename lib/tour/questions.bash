@@ -132,7 +132,7 @@ ask() {
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: "
     say "$style_question" "$lead" "${lead//?/ }" "${question[$1 $2.text]}"
-    if [[ -t 0 && -t 1 ]]; then
+    if at_terminal; then
         pause "[Enter to see what the kernel does]"
     fi
 }
