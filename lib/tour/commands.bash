@@ -5,21 +5,21 @@
 # The tools that may be missing: "yes" or "no" once looked at.
 declare -gA usable=()
 
-scratch() {
-    printf '%s/.tour/%s' "$work" "$1"
-}
+last_out="" # what the last command line printed
 
 # typed_at PROMPT COMMAND: runs a command line in the scratch directory as a user types it at
 # the terminal PROMPT names (none: the first), and shows it, its output (standard output and
-# error together) and, in the first terminal, its exit status when not 0.
+# error together) and, in the first terminal, its exit status when not 0. The output stays in
+# $last_out, the status in $last_status.
 typed_at() {
-    local prompt=$1 cmdline=$2 out status=0 pid
-    out=$(scratch last.out)
+    local prompt=$1 cmdline=$2 pid
     command_line "$prompt" "$cmdline"
-    spawn pid bash -c "$cmdline" </dev/null >"$out" 2>&1
-    wait "$pid" || status=$?
-    show_output "$out"
-    ((status == 0)) || [[ -n $prompt ]] || note "exit status $status"
+    spawn pid bash -c "$cmdline" </dev/null >"$tour_dir/last.out" 2>&1
+    last_status=0
+    wait "$pid" || last_status=$?
+    read_file last_out "$tour_dir/last.out"
+    show_text "$last_out"
+    ((last_status == 0)) || [[ -n $prompt ]] || note "exit status $last_status"
 }
 
 # typed COMMAND...: each command line in turn, in the first terminal.

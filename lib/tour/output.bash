@@ -2,10 +2,11 @@
 # The tour's output: colours, wrapping at 78 columns, headings and remarks, command lines as a
 # user types them, a program's output, and with --step the pauses between screenfuls.
 
-readonly width=78      # the tour wraps its own lines here, so each fits 80 columns
-readonly page_lines=22 # with --step, the most lines shown between two pauses
+readonly width=78 # the tour wraps its own lines here, so each fits 80 columns
 
-lines_shown=0 # lines printed since the last pause
+rows_shown=0     # screen rows printed since the last pause
+screen_rows=24   # the terminal's size, for --step: rows per page, and columns per row
+screen_columns=80
 
 # set_styles: the escape sequences of each kind of line, on a terminal without NO_COLOR.
 set_styles() {
@@ -48,7 +49,7 @@ read_line() {
     read_into=""
     IFS= read -r -u "$keys" read_into || true
     [[ -t $keys ]] || printf '\n'
-    lines_shown=0
+    rows_shown=0
 }
 
 # at_terminal: whether the tour talks with someone at a terminal (not a pipe or a file).
@@ -62,17 +63,47 @@ pause() {
     read_line _ "$1"
 }
 
-# emit STYLE LINE: prints one line; with --step it first pauses once a screenful is shown.
+# measure_screen: the terminal's rows and columns, from LINES and COLUMNS or asked of the
+# terminal; 24 by 80 when neither tells.
+measure_screen() {
+    local size=""
+    [[ ! -t $keys ]] || size=$(stty size <&"$keys" 2>/dev/null) || size=""
+    [[ $size =~ ^([0-9]+)\ ([0-9]+)$ ]] &&
+        screen_rows=${BASH_REMATCH[1]} screen_columns=${BASH_REMATCH[2]}
+    [[ ${LINES:-} =~ ^[1-9][0-9]*$ ]] && screen_rows=$LINES
+    [[ ${COLUMNS:-} =~ ^[1-9][0-9]*$ ]] && screen_columns=$COLUMNS
+    ((screen_rows >= 4)) || screen_rows=4
+    return 0
+}
+
+# rows_of VAR LINE: how many rows of the screen LINE takes, tabs and wrapping counted.
+rows_of() {
+    local rest=$2 columns=0 piece
+    while [[ $rest == *$'\t'* ]]; do
+        piece=${rest%%$'\t'*}
+        rest=${rest#*$'\t'}
+        columns=$(((columns + ${#piece}) / 8 * 8 + 8))
+    done
+    columns=$((columns + ${#rest}))
+    printf -v "$1" '%d' $((columns == 0 ? 1 : (columns + screen_columns - 1) / screen_columns))
+}
+
+# emit STYLE LINE: prints one line; with --step it first pauses when the line would push the
+# first row shown since the last pause off the screen (a row is kept for the pause's prompt).
 emit() {
-    if $step && ((lines_shown >= page_lines)); then
-        pause "[Enter for more]"
+    local rows
+    if $step; then
+        rows_of rows "$2"
+        if ((rows_shown > 0 && rows_shown + rows > screen_rows - 2)); then
+            pause "[Enter for more]"
+        fi
+        rows_shown=$((rows_shown + rows))
     fi
     if [[ -n $1 ]]; then
         printf '%s%s%s\n' "$1" "$2" "$style_reset"
     else
         printf '%s\n' "$2"
     fi
-    lines_shown=$((lines_shown + 1))
 }
 
 # wrap ARRAY FIRST NEXT TEXT: TEXT in lines of at most $width columns into ARRAY, the first
@@ -144,22 +175,37 @@ command_line() {
     emit "$style_command" "$lead$text"
 }
 
-# size_of FILE: its size in bytes.
-size_of() {
-    stat -c %s "$1"
+# read_file VAR FILE [FROM [TO]]: the bytes of FILE from offset FROM (up to offset TO) into VAR.
+read_file() {
+    local -n file_into=$1
+    local LC_ALL=C from=${3:-0}
+    file_into=""
+    IFS= read -r -d '' file_into <"$2" || true
+    file_into=${file_into:from}
+    [[ -z ${4:-} ]] || file_into=${file_into:0:$4 - from}
 }
 
-# show_output FILE [FROM [TO]]: the bytes of FILE from offset FROM on (up to offset TO),
-# carriage returns of the terminal dropped; a last line without a newline is said to be one.
-show_output() {
-    local text line from=${2:-0} to=${3:-$(size_of "$1")}
-    text=$(tail -c "+$((from + 1))" "$1" | head -c "$((to - from))" | tr -d '\r'; printf x)
-    text=${text%x}
+# show_text TEXT: what a program printed, line by line, carriage returns of the terminal
+# dropped; a last line without a newline is said to be one.
+show_text() {
+    local text=${1//$'\r'/} line
     [[ -n $text ]] || return 0
-    while IFS= read -r line; do
+    while [[ $text == *$'\n'* ]]; do
+        line=${text%%$'\n'*}
+        text=${text#*$'\n'}
         emit "" "$line"
-    done <<<"${text%$'\n'}"
-    [[ $text == *$'\n' ]] || note "(no newline at the end)"
+    done
+    if [[ -n $text ]]; then
+        emit "" "$text"
+        note "(no newline at the end)"
+    fi
+}
+
+# show_output FILE [FROM [TO]]: the bytes of FILE from offset FROM on (up to offset TO).
+show_output() {
+    local text
+    read_file text "$@"
+    show_text "$text"
 }
 
 fail() {

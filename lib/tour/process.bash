@@ -1,11 +1,14 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
-# Processes: their state as /proc shows it, waiting for a state, starting the tour's own in the
-# background, and the clean-up that stops every one of them and removes the scratch directory.
+# Processes: their state as /proc shows it, read with builtins; waiting for a state with naps
+# that fork nothing; starting the tour's own in the background; and the clean-up that stops
+# every one of them and removes the scratch directory, whatever signal comes next.
 
 readonly ready_seconds=10 # the longest the tour waits for a program to reach a state
 
 work=""             # the scratch directory, removed at the end
-interrupted=false
+tour_dir=""         # $work/.tour: the tour's own files (outputs, screens, keyboards)
+nap_fifo=""         # a FIFO nobody writes: reading it with a time-out is a sleep without a fork
+interrupted=""      # the signal that ended the tour, if one did
 started=()          # every background process the tour started, for the clean-up
 open_fds=()         # descriptors the tour holds open; no program inherits them
 # The demonstrations that run in the background while others are shown (orphanmaker,
@@ -13,17 +16,26 @@ open_fds=()         # descriptors the tour holds open; no program inherits them
 # sizes of what was seen of them.
 declare -gA demo=()
 
-# state_of PID: the process's state letter (R, S, Z...), nothing once it is gone.
-state_of() {
-    local stat
-    { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 0
-    stat=${stat##*) }
-    printf '%s' "${stat%% *}"
+# nap SECONDS: sleeps, without starting a process.
+nap() {
+    read -r -t "$1" _ <>"$nap_fifo" || true
 }
 
+# stat_field VAR PID N: field N (3 the state, 4 the parent) of /proc/PID/stat into VAR,
+# empty once the process is gone.
+stat_field() {
+    local -n field_into=$1
+    local stat fields
+    field_into=""
+    { read -r stat <"/proc/$2/stat"; } 2>/dev/null || return 0
+    read -ra fields <<<"${stat##*) }"
+    field_into=${fields[$3 - 3]}
+}
+
+# alive PID: whether PID runs (not gone, not a zombie).
 alive() {
     local state
-    state=$(state_of "$1")
+    stat_field state "$1" 3
     [[ -n $state && $state != Z && $state != X ]]
 }
 
@@ -31,46 +43,46 @@ gone() {
     ! alive "$1"
 }
 
-parent_of() {
-    local stat
-    { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 0
-    stat=${stat##*) }
-    stat=${stat#* }
-    printf '%s' "${stat%% *}"
+in_state() { # PID STATE
+    local state
+    stat_field state "$1" 3
+    [[ $state == "$2" ]]
 }
 
-first_child_of() {
-    pgrep -P "$1" 2>/dev/null | head -n 1
+# first_child VAR PID: PID's oldest living child into VAR, empty while it has none.
+first_child() {
+    local -n child_into=$1
+    local children=""
+    { read -r children <"/proc/$2/task/$2/children"; } 2>/dev/null || true
+    child_into=${children%% *}
 }
 
 has_child() {
-    [[ -n $(first_child_of "$1") ]]
+    local child
+    first_child child "$1"
+    [[ -n $child ]]
 }
 
-in_state() { # PID STATE
-    [[ $(state_of "$1") == "$2" ]]
-}
-
-# wait_until SECONDS WHAT CMD...: polls CMD every 20 ms; the tour fails if WHAT does not
+# wait_until SECONDS WHAT CMD...: checks CMD every 20 ms; the tour fails if WHAT does not
 # happen within SECONDS.
 wait_until() {
     local limit=$1 deadline=$((SECONDS + $1)) what=$2
     shift 2
     until "$@"; do
         ((SECONDS < deadline)) || fail "$what did not happen within $limit s"
-        sleep 0.02
+        nap 0.02
     done
 }
 
+# now_us VAR: the time in µs into VAR.
 now_us() {
-    local now=$EPOCHREALTIME
-    printf '%s' "${now/./}"
+    printf -v "$1" '%s' "${EPOCHREALTIME/./}"
 }
 
-# seconds_between FROM_US TO_US: the time between two readings of now_us, as 10.0.
+# seconds_between VAR FROM_US TO_US: the time between two readings of now_us, as 10.0.
 seconds_between() {
-    local tenths=$((($2 - $1 + 50000) / 100000))
-    printf '%d.%d' $((tenths / 10)) $((tenths % 10))
+    local tenths=$((($3 - $2 + 50000) / 100000))
+    printf -v "$1" '%d.%d' $((tenths / 10)) $((tenths % 10))
 }
 
 close_tour_fds() {
@@ -92,20 +104,23 @@ close_inherited_fds() {
 }
 
 # spawn VAR CMD...: starts CMD (a program or one of the tour's functions) in the background,
-# without the tour's own descriptors, and puts its process id in VAR (unless VAR is -).
+# without the tour's own descriptors, and puts its process id in VAR (unless VAR is -). Each
+# runs in a process group of its own (the tour runs with job control), so Ctrl-C reaches the
+# tour alone, which stops what it started and says so; no program inherits an ignored signal.
 spawn() {
     local var=$1
     shift
+    set -m # for the process group, only while it starts: no job reports
     (
+        trap - INT TERM HUP EXIT
         close_tour_fds
-        # Ctrl-C is the tour's to handle: it stops what it started, and says so.
-        trap '' INT
         if declare -F "$1" >/dev/null; then
             "$@"
             exit
         fi
         exec "$@"
     ) <&0 & # explicitly, or bash would give a background command /dev/null as its input
+    set +m
     started+=("$!")
     [[ $var == - ]] || printf -v "$var" '%s' "$!"
 }
@@ -113,65 +128,85 @@ spawn() {
 # stop SIGNAL PID...: sends SIGNAL to those of the tour's processes that still run, recognised
 # by their working directory in the scratch directory, so that a reused process id is never hit.
 stop() {
-    local signal=$1 pid cwd
+    local signal=$1 pid
     shift
+    [[ -n $work ]] || return 0
     for pid in "$@"; do
-        cwd=$(readlink "/proc/$pid/cwd" 2>/dev/null) || continue
-        if [[ -n $work && $cwd == "$work"* ]]; then
+        [[ -e /proc/$pid ]] || continue
+        # the scratch directory, or flood/ in it
+        if [[ /proc/$pid/cwd -ef $work || /proc/$pid/cwd/.. -ef $work ]]; then
             kill "-$signal" "$pid" 2>/dev/null || true
         fi
     done
 }
 
-# program_names PID...: the names of those of PID... that are syslab programs still running.
+# program_names VAR PID...: the names of those of PID... that are syslab programs still
+# running, into VAR.
 program_names() {
-    local pid name names=""
+    local -n names_into=$1
+    local pid name
+    shift
+    names_into=""
     for pid in "$@"; do
         alive "$pid" || continue
-        name=$(cat "/proc/$pid/comm" 2>/dev/null) || continue
-        [[ " ${programs[*]##*/} " == *" $name "* && " $names " != *" $name "* ]] || continue
-        names+=${names:+ }$name
+        { read -r name <"/proc/$pid/comm"; } 2>/dev/null || continue
+        [[ " ${programs[*]##*/} " == *" $name "* && " $names_into " != *" $name "* ]] || continue
+        names_into+=${names_into:+ }$name
     done
-    printf '%s' "$names"
+}
+
+# on_signal NAME STATUS: the tour ends on a signal; the clean-up runs to its end whatever
+# signal comes next.
+on_signal() {
+    trap '' INT TERM HUP
+    interrupted=$1
+    exit "$2"
 }
 
 cleanup() {
     local status=$? pid deadline=$((SECONDS + 2)) running=""
-    trap - EXIT INT TERM
+    trap '' INT TERM HUP
+    trap - EXIT
+    set +e
     if ((${#started[@]} > 0)); then
-        running=$(program_names "${started[@]}")
+        program_names running "${started[@]}"
         stop TERM "${started[@]}"
         for pid in "${started[@]}"; do
             while alive "$pid" && ((SECONDS < deadline)); do
-                sleep 0.02
+                nap 0.02
             done
         done
         stop KILL "${started[@]}"
     fi
-    wait 2>/dev/null || true
+    wait 2>/dev/null
     [[ -z $build_log ]] || rm -f "$build_log"
     close_tour_fds
     cd /
     if [[ -n $work ]] && ! $keep; then
         rm -rf "$work"
     fi
-    if $interrupted; then
-        # The terminal has echoed ^C: the line ends here.
+    # The terminal may be gone (SIGHUP): what cannot be said is not said.
+    if [[ -n $interrupted ]]; then
+        # After Ctrl-C the terminal has echoed ^C: the line ends here.
         [[ -n $running ]] && running="stopped $running" || running="nothing was running"
-        printf '\ntour: interrupted: %s; %s %s\n' "$running" \
-            "$($keep && echo kept || echo removed)" "${work:-no scratch directory}"
+        printf '\ntour: %s: %s; %s %s\n' \
+            "$([[ $interrupted == INT ]] && echo interrupted || echo "ended by SIG$interrupted")" \
+            "$running" "$($keep && echo kept || echo removed)" "${work:-no scratch directory}" \
+            2>/dev/null
     elif [[ -n $work ]] && $keep; then
-        printf '\nThe scratch directory is kept: %s\n' "$work"
+        printf '\nThe scratch directory is kept: %s\n' "$work" 2>/dev/null
     fi
     exit "$status"
 }
 
 # note_end PID FILE: waits for PID to end, then writes the moment to FILE.
 note_end() {
+    local now
     while alive "$1"; do
-        sleep 0.02
+        nap 0.02
     done
-    now_us >"$2"
+    now_us now
+    printf '%s\n' "$now" >"$2"
 }
 
 # watch_end PID FILE: note_end in the background.

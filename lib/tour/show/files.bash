@@ -51,24 +51,25 @@ show_bytecat() {
         ask bytecat calls
         traced "strace -c -e trace=read,write -P \"\$PWD/bytecat.txt\" -P /dev/null bytecat >/dev/null"
         answer bytecat calls
-        note "$(stat -c %s bytecat.txt) bytes: a write for each, a read for each and one more that finds the end"
+        local size
+        size_at size bytecat.txt
+        note "$size bytes: a write for each, a read for each and one more that finds the end"
     else
         left_out bytecat calls "it needs strace's count, and there is no usable strace"
     fi
 }
 
 start_stdinwait() {
-    local silent pid fd
-    silent=$(scratch silent)
+    local silent=$tour_dir/silent pid fd
     mkfifo "$silent"
     # The tour holds the writing end open and never writes: no input, and no end of file.
     exec {fd}<>"$silent"
     open_fds[fd]=1
     demo[stdinwait_fd]=$fd
-    demo[stdinwait_started]=$(now_us)
-    spawn pid stdinwait <"$silent" >"$(scratch stdinwait.out)" 2>&1
+    now_us "demo[stdinwait_started]"
+    spawn pid stdinwait <"$silent" >"$tour_dir/stdinwait.out" 2>&1
     demo[stdinwait_pid]=$pid
-    watch_end "$pid" "$(scratch stdinwait.end)"
+    watch_end "$pid" "$tour_dir/stdinwait.end"
 }
 
 show_stdinwait() {
@@ -82,15 +83,16 @@ show_stdinwait() {
     ask stdinwait timeout
     command_line "" "stdinwait"
     note "nothing typed..."
-    local status=0 ended fd=${demo[stdinwait_fd]}
+    local status=0 ended seconds fd=${demo[stdinwait_fd]}
     wait "${demo[stdinwait_pid]}" || status=$?
-    wait_until 2 "the end of stdinwait being noted" test -s "$(scratch stdinwait.end)"
+    wait_until 2 "the end of stdinwait being noted" has_content "$tour_dir/stdinwait.end"
     exec {fd}>&-
     unset "open_fds[fd]"
-    show_output "$(scratch stdinwait.out)"
+    show_output "$tour_dir/stdinwait.out"
     ((status == 0)) || note "exit status $status"
-    ended=$(<"$(scratch stdinwait.end)")
-    note "the verdict came $(seconds_between "${demo[stdinwait_started]}" "$ended") s after the start"
+    read -r ended <"$tour_dir/stdinwait.end"
+    seconds_between seconds "${demo[stdinwait_started]}" "$ended"
+    note "the verdict came $seconds s after the start"
     answer stdinwait timeout
 }
 
@@ -106,13 +108,9 @@ show_exclcreate() {
     note "the second open failed (the file exists): -1"
 }
 
-fd_count() {
-    local entries=("/proc/$1/fd/"*)
-    printf '%s' "${#entries[@]}"
-}
-
 fd_table_full() {
-    (($(fd_count "$1") >= fd_limit))
+    local entries=("/proc/$1/fd/"*)
+    ((${#entries[@]} >= fd_limit))
 }
 
 show_fdflood() {

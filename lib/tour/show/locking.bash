@@ -16,12 +16,22 @@ show_locks() {
     fi
 }
 
+# lock_line PID TYPE [->]: whether /proc/locks has a POSIX lock of PID of TYPE (READ or
+# WRITE), granted, or waiting when the third argument is ->.
+lock_line() {
+    local line pattern="^[0-9]+: ${3:+-> }POSIX +ADVISORY +$2 +$1 "
+    while read -r line; do
+        [[ $line =~ $pattern ]] && return 0
+    done </proc/locks
+    return 1
+}
+
 has_lock() { # PID READ|WRITE
-    grep -q -E "^[0-9]+: POSIX +ADVISORY +$2 +$1 " /proc/locks
+    lock_line "$1" "$2"
 }
 
 waits_for_lock() { # PID READ|WRITE
-    grep -q -E "^[0-9]+: -> POSIX +ADVISORY +$2 +$1 " /proc/locks
+    lock_line "$1" "$2" "->"
 }
 
 show_exclusivehold() {

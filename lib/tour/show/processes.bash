@@ -19,94 +19,145 @@ show_forkpids() {
 }
 
 both_asleep() {
-    [[ $(state_of "$1") == S && $(state_of "$2") == S ]]
+    in_state "$1" S && in_state "$2" S
+}
+
+# ps_view FILE PIDS: what a second terminal's ps shows of PIDS, into FILE; the moment it was
+# seen (once ps has looked) into FILE.at, in µs.
+ps_view() {
+    local now
+    ps -o pid,ppid,stat,cmd -p "$2" >"$1" 2>&1 || true
+    now_us now
+    printf '%s\n' "$now" >"$1.at"
+}
+
+# ps_row VAR FILE PID: the row of PID in the ps view FILE into VAR as "PPID STAT", empty when
+# the view has none.
+ps_row() {
+    local -n row_into=$1
+    local pid ppid stat rest
+    row_into=""
+    while read -r pid ppid stat rest; do
+        [[ $pid == "$3" ]] && row_into="$ppid $stat"
+    done <"$2"
+    return 0
+}
+
+# too_late WHAT: a view the machine was too slow to take in time: said plainly, and the tour
+# ends with status 1.
+too_late() {
+    fail "$1: this machine is too busy for the demonstration; try again when it is quieter"
+}
+
+# size_at VAR FILE: FILE's size in bytes into VAR.
+size_at() {
+    local text
+    read_file text "$2"
+    local LC_ALL=C
+    printf -v "$1" '%d' "${#text}"
 }
 
 start_orphanmaker() {
-    local pid child out
-    out=$(scratch orphan.out)
-    demo[orphan_started]=$(now_us)
+    local pid child out=$tour_dir/orphan.out
+    now_us "demo[orphan_started]"
     spawn pid orphanmaker >"$out" 2>&1
     demo[orphan_pid]=$pid
     wait_until "$ready_seconds" "orphanmaker forking" has_child "$pid"
-    child=$(first_child_of "$pid")
+    first_child child "$pid"
     started+=("$child")
     demo[orphan_child]=$child
     wait_until "$ready_seconds" "orphanmaker going to sleep" both_asleep "$pid" "$child"
-    (ps -o pid,ppid,stat,cmd -p "$pid,$child" >"$(scratch orphan.before)") || true
-    demo[orphan_before_at]=$(now_us)
-    demo[orphan_before_size]=$(size_of "$out")
-    watch_end "$pid" "$(scratch orphan.parent-end)"
-    watch_end "$child" "$(scratch orphan.child-end)"
-    spawn - look_at_orphan "$child" "$pid" "$(scratch orphan.after)" "$out"
+    ps_view "$tour_dir/orphan.before" "$pid,$child"
+    size_at "demo[orphan_before_size]" "$out"
+    spawn - watch_orphan "$child" "$pid" "$tour_dir/orphan" "$out"
 }
 
-# look_at_orphan CHILD PARENT FILE OUTPUT: as soon as CHILD has another parent, writes what
-# ps shows of it to FILE, the moment to FILE.at and the size OUTPUT had by then to FILE.size.
-look_at_orphan() {
-    while [[ $(parent_of "$1") == "$2" ]]; do
-        sleep 0.02
+# watch_orphan CHILD PARENT PREFIX OUTPUT: as soon as CHILD has another parent, the parent has
+# ended: writes the moment to PREFIX.parent-end, what ps shows of CHILD to PREFIX.after (its
+# moment to PREFIX.after.at) and the size OUTPUT had by then to PREFIX.after.size; once CHILD
+# has ended too, the moment to PREFIX.child-end.
+watch_orphan() {
+    local ppid now size
+    stat_field ppid "$1" 4
+    while [[ $ppid == "$2" ]]; do
+        nap 0.02
+        stat_field ppid "$1" 4
     done
-    now_us >"$3.at"
-    size_of "$4" >"$3.size"
-    ps -o pid,ppid,stat,cmd -p "$1" >"$3" || true
+    now_us now
+    printf '%s\n' "$now" >"$3.parent-end"
+    ps_view "$3.after" "$1"
+    size_at size "$4"
+    printf '%s\n' "$size" >"$3.after.size"
+    while alive "$1"; do
+        nap 0.02
+    done
+    now_us now
+    printf '%s\n' "$now" >"$3.child-end"
+}
+
+# has_content FILE: whether FILE is there and not empty.
+has_content() {
+    [[ -s $1 ]]
 }
 
 show_orphanmaker() {
     heading orphanmaker "the parent ends after 10 s, its child after 12 s: an orphan for 2 s"
     [[ -n ${demo[orphan_pid]:-} ]] || start_orphanmaker
-    local out status=0 since=${demo[orphan_started]} parent_end child_end after shown
-    out=$(scratch orphan.out)
-    after=$(scratch orphan.after)
+    local out=$tour_dir/orphan.out prefix=$tour_dir/orphan row at status=0 shown
+    local since=${demo[orphan_started]} parent=${demo[orphan_pid]} child=${demo[orphan_child]}
+    local parent_end child_end after_at after_size adopter seconds
     command_line "" "orphanmaker"
     note "its output goes to a file here: each process's lines come out when it ends"
     shown=${demo[orphan_before_size]}
     show_output "$out" 0 "$shown"
+    ps_row row "$prefix.before" "$child"
+    [[ $row == "$parent S"* ]] || too_late "the view of orphanmaker asleep came too late"
     ask orphanmaker asleep
-    command_line "second terminal, $(seconds_between "$since" "${demo[orphan_before_at]}") s in" \
-        "ps -o pid,ppid,stat,cmd -p ${demo[orphan_pid]},${demo[orphan_child]}"
-    show_output "$(scratch orphan.before)"
+    read -r at <"$prefix.before.at"
+    seconds_between seconds "$since" "$at"
+    command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $parent,$child"
+    show_output "$prefix.before"
     answer orphanmaker asleep
     note "both asleep (S); the child's parent (PPID) is orphanmaker"
 
-    wait "${demo[orphan_pid]}" || status=$?
-    wait_until 15 "the orphan ending" test -s "$(scratch orphan.child-end)"
-    wait_until 2 "the end of orphanmaker being noted" test -s "$(scratch orphan.parent-end)"
-    parent_end=$(<"$(scratch orphan.parent-end)")
-    child_end=$(<"$(scratch orphan.child-end)")
-    if [[ -s $after ]]; then
-        show_output "$out" "$shown" "$(<"$after.size")"
-        shown=$(<"$after.size")
-    fi
+    wait "$parent" || status=$?
+    wait_until 15 "the orphan ending" has_content "$prefix.child-end"
+    read -r parent_end <"$prefix.parent-end"
+    read -r child_end <"$prefix.child-end"
+    read -r after_at <"$prefix.after.at"
+    read -r after_size <"$prefix.after.size"
+    ps_row row "$prefix.after" "$child"
+    adopter=${row%% *}
+    [[ -n $row && $adopter != "$parent" && ${row#* } == S* ]] ||
+        too_late "the view of the orphan adopted came after it had ended"
+    show_output "$out" "$shown" "$after_size"
     ((status == 0)) || note "exit status $status"
-    note "the parent ended after $(seconds_between "$since" "$parent_end") s"
-    if [[ -s $after ]]; then
-        ask orphanmaker adopted
-        command_line "second terminal, $(seconds_between "$since" "$(<"$after.at")") s in" \
-            "ps -o pid,ppid,stat,cmd -p ${demo[orphan_child]}"
-        show_output "$after"
-        answer orphanmaker adopted
-        note "the parent is gone: the orphan was adopted by process" \
-            "$(awk 'NR == 2 { print $2 }' "$after") (init, or the nearest subreaper)"
-    fi
-    show_output "$out" "$shown"
-    note "the child ended after $(seconds_between "$since" "$child_end") s"
+    seconds_between seconds "$since" "$parent_end"
+    note "the parent ended after $seconds s"
+    ask orphanmaker adopted
+    seconds_between seconds "$since" "$after_at"
+    command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $child"
+    show_output "$prefix.after"
+    answer orphanmaker adopted
+    note "the parent is gone: the orphan was adopted by process $adopter (init, or the nearest" \
+        "subreaper)"
+    show_output "$out" "$after_size"
+    seconds_between seconds "$since" "$child_end"
+    note "the child ended after $seconds s"
 }
 
 start_zombiemaker() {
-    local pid child out
-    out=$(scratch zombie.out)
-    demo[zombie_started]=$(now_us)
+    local pid child out=$tour_dir/zombie.out
+    now_us "demo[zombie_started]"
     spawn pid zombiemaker >"$out" 2>&1
     demo[zombie_pid]=$pid
     wait_until "$ready_seconds" "zombiemaker forking" has_child "$pid"
-    child=$(first_child_of "$pid")
+    first_child child "$pid"
     demo[zombie_child]=$child
     wait_until "$ready_seconds" "zombiemaker's child ending" in_state "$child" Z
-    (ps -o pid,ppid,stat,cmd -p "$pid,$child" >"$(scratch zombie.during)") || true
-    demo[zombie_during_at]=$(now_us)
-    demo[zombie_during_size]=$(size_of "$out")
-    watch_end "$pid" "$(scratch zombie.end)"
+    ps_view "$tour_dir/zombie.during" "$pid,$child"
+    size_at "demo[zombie_during_size]" "$out"
+    watch_end "$pid" "$tour_dir/zombie.end"
 }
 
 zombie_collected() {
@@ -116,34 +167,40 @@ zombie_collected() {
 show_zombiemaker() {
     heading zombiemaker "the child ends at once, the parent sleeps 10 s without collecting it: a zombie"
     [[ -n ${demo[zombie_pid]:-} ]] || start_zombiemaker
-    local out status=0 ended since=${demo[zombie_started]}
-    out=$(scratch zombie.out)
+    local out=$tour_dir/zombie.out status=0 ended at row seconds since=${demo[zombie_started]}
+    local parent=${demo[zombie_pid]} child=${demo[zombie_child]}
     command_line "" "zombiemaker"
     note "its output goes to a file here: each process's lines come out when it ends"
     show_output "$out" 0 "${demo[zombie_during_size]}"
+    ps_row row "$tour_dir/zombie.during" "$child"
+    [[ $row == "$parent Z"* ]] || too_late "the view of the zombie came after it was collected"
     ask zombiemaker zombie
-    command_line "second terminal, $(seconds_between "$since" "${demo[zombie_during_at]}") s in" \
-        "ps -o pid,ppid,stat,cmd -p ${demo[zombie_pid]},${demo[zombie_child]}"
-    show_output "$(scratch zombie.during)"
+    read -r at <"$tour_dir/zombie.during.at"
+    seconds_between seconds "$since" "$at"
+    command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $parent,$child"
+    show_output "$tour_dir/zombie.during"
     answer zombiemaker zombie
     note "the child is a zombie (Z, <defunct>): ended, its exit status not yet collected"
 
-    wait "${demo[zombie_pid]}" || status=$?
-    wait_until 2 "the end of zombiemaker being noted" test -s "$(scratch zombie.end)"
+    wait "$parent" || status=$?
+    wait_until 2 "the end of zombiemaker being noted" has_content "$tour_dir/zombie.end"
     show_output "$out" "${demo[zombie_during_size]}"
     ((status == 0)) || note "exit status $status"
-    ended=$(<"$(scratch zombie.end)")
-    note "the parent ended after $(seconds_between "$since" "$ended") s"
+    read -r ended <"$tour_dir/zombie.end"
+    seconds_between seconds "$since" "$ended"
+    note "the parent ended after $seconds s"
     ask zombiemaker collected
     wait_until "$ready_seconds" "the zombie being collected" zombie_collected
-    observe "ps -o pid,ppid,stat,cmd -p ${demo[zombie_child]}"
+    observe "ps -o pid,ppid,stat,cmd -p $child"
     answer zombiemaker collected
     note "after the parent ended the zombie was handed on and collected: it is gone"
 }
 
 # holds_bytes FILE SIZE: whether FILE has SIZE bytes yet.
 holds_bytes() {
-    [[ $(size_of "$1") -ge $2 ]]
+    local size
+    size_at size "$1"
+    ((size >= $2))
 }
 
 show_forkappend() {

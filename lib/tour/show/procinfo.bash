@@ -13,8 +13,7 @@ show_envdump() {
     command_line "" "$cmdline"
     pty_start environ "env -i FRUIT=apple COLOUR=green $path"
     pty_wait_for environ "FRUIT=apple"
-    wait_until "$ready_seconds" "envdump showing its last entry" \
-        grep -q -F "COLOUR=green" "$(scratch environ.screen)"
+    pty_wait_for environ "COLOUR=green" "" # the last entry has no newline
     pty_show environ
     # shellcheck disable=SC2016 # the command as the user types it
     note 'the second terminal finds its process id with: pgrep -n -u "$USER" envdump'

@@ -22,8 +22,8 @@ show_policyflip() {
     ask policyflip switch
     typed policyflip
     answer policyflip switch
-    local last
-    last=$(tail -n 1 "$(scratch last.out)")
+    local last=${last_out%$'\n'}
+    last=${last##*$'\n'}
     case $last in
     "Current policy is 0") note "still $(policy_name 0): the kernel refused the switch, silently" ;;
     "Current policy is "*) note "now $(policy_name "${last##* }"): the kernel granted the switch" ;;
