@@ -133,3 +133,9 @@ outcome() {
 require_native() {
     [[ -z ${SYSLAB_EMULATOR:-} ]] || skip "under emulation: $1"
 }
+
+# row_fails NAME GOT EXPECTED: names a table's row that failed and shows both sides; fails.
+row_fails() {
+    printf 'row failed: %s\n  got      %q\n  expected %q\n' "$1" "$2" "$3" >&2
+    return 1
+}

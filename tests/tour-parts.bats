@@ -14,12 +14,6 @@ setup() {
     source "$tour"
 }
 
-# row_fails NAME GOT EXPECTED: names the row and shows both sides; always fails.
-row_fails() {
-    printf 'row failed: %s\n  got      %q\n  expected %q\n' "$1" "$2" "$3" >&2
-    return 1
-}
-
 @test "wrap: 78 columns, a word longer than a line alone on its own, the continuation prefix" {
     local long=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx
     local seventy=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa

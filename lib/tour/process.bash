@@ -168,6 +168,8 @@ cleanup() {
     trap '' INT TERM HUP
     trap - EXIT
     set +e
+    # A signal that came during `IFS= read` leaves that IFS in force here.
+    IFS=$' \t\n'
     if ((${#started[@]} > 0)); then
         program_names running "${started[@]}"
         stop TERM "${started[@]}"
@@ -187,7 +189,9 @@ cleanup() {
     fi
     # The terminal may be gone (SIGHUP): what cannot be said is not said.
     if [[ -n $interrupted ]]; then
-        # After Ctrl-C the terminal has echoed ^C: the line ends here.
+        # After Ctrl-C the terminal has echoed ^C, perhaps within a coloured line: the line
+        # ends here, in the terminal's own colours.
+        printf '%s' "$style_reset" 2>/dev/null
         [[ -n $running ]] && running="stopped $running" || running="nothing was running"
         printf '\ntour: %s: %s; %s %s\n' \
             "$([[ $interrupted == INT ]] && echo interrupted || echo "ended by SIG$interrupted")" \

@@ -143,6 +143,9 @@ answer() {
     $asking || return 0
     say "$style_answer" "Answer: " "        " "${question[$1 $2.answer]}"
     [[ -z ${3:-} ]] || say "$style_answer" "Here: " "      " "$3"
+    if at_terminal; then
+        pause "[Enter for the next question]"
+    fi
 }
 
 # left_out PROGRAM KEY REASON: with --ask, a question this machine cannot show, named under

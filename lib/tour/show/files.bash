@@ -22,7 +22,7 @@ fact[makelinks.needs]="three.txt"
 fact[makelinks.makes]="four.txt@link five.txt"
 
 show_seekgap() {
-    heading seekgap "writes ten digits, seeks 10 bytes past the end of seekgap.txt and writes them again"
+    heading seekgap "writes ten digits, seeks past the end of seekgap.txt and writes them again"
     typed seekgap
     ask seekgap gap
     observe "od -c seekgap.txt"
@@ -45,7 +45,7 @@ show_sizedecho() {
 }
 
 show_bytecat() {
-    heading bytecat "copies bytecat.txt to its output with one read and one write per byte"
+    heading bytecat "copies bytecat.txt to its output a byte at a time, through read and write"
     typed bytecat
     if strace_usable; then
         ask bytecat calls

@@ -35,7 +35,7 @@ show_execvlist() {
 
 show_execlelist() {
     show_launcher execlelist execle \
-        "a banner, then /bin/ls -Rl lsdemo.txt through execle, with an empty environment" \
+        "a banner, then /bin/ls -Rl lsdemo.txt through execle, which is handed an environment" \
         environment
     strace_usable && note "ls got 0 environment variables"
     return 0
@@ -52,7 +52,7 @@ show_execlplist() {
 }
 
 show_runother() {
-    heading runother "becomes ./childprog/childprog_out with the argument childprog.c, through execl"
+    heading runother "calls execl on ./childprog/childprog_out with the argument childprog.c"
     observe "cat childprog/childprog_out"
     ask runother script
     typed runother

@@ -35,7 +35,7 @@ waits_for_lock() { # PID READ|WRITE
 }
 
 show_exclusivehold() {
-    heading exclusivehold "takes an exclusive (write) lock on all of db.txt and holds it until Enter"
+    heading exclusivehold "locks db.txt with F_SETLKW, waiting if need be, and holds it until Enter"
     command_line "terminal 1" "exclusivehold"
     pty_start writer exclusivehold
     pty_wait_for writer "Enter to unlock.."

@@ -165,7 +165,7 @@ zombie_collected() {
 }
 
 show_zombiemaker() {
-    heading zombiemaker "the child ends at once, the parent sleeps 10 s without collecting it: a zombie"
+    heading zombiemaker "the child ends at once, the parent sleeps 10 s without collecting it"
     [[ -n ${demo[zombie_pid]:-} ]] || start_zombiemaker
     local out=$tour_dir/zombie.out status=0 ended at row seconds since=${demo[zombie_started]}
     local parent=${demo[zombie_pid]} child=${demo[zombie_child]}

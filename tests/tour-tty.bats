@@ -1,0 +1,173 @@
+#!/usr/bin/env bats
+# The tour at a terminal, as a class sees it at the projector: a pseudo-terminal of a given
+# size (script), Enter typed only when the tour waits for it, at a pause. Pages that fit the
+# screen with nothing lost, Enter typed ahead discarded, and the endings: Ctrl-C, a closed
+# terminal, a second signal during the clean-up.
+
+load helper
+
+tour=$BATS_TEST_DIRNAME/../tour
+export SYSLAB_BIN
+
+setup() {
+    require_native "the tour's terminal is read through /proc, which shows the emulator"
+    cd "$BATS_TEST_TMPDIR" || return 1
+    mkdir tmp
+}
+
+teardown() {
+    [[ -z ${keys_fd:-} ]] || exec {keys_fd}>&-
+    [[ -z ${script_pid:-} ]] || kill -KILL "$script_pid" 2>/dev/null || true
+}
+
+# at_terminal ROWS COLUMNS ARGUMENT...: starts the tour on a terminal of that size; its
+# keyboard is $keys_fd, its screen the file screen, its process id $tour_pid.
+at_terminal() {
+    local rows=$1 columns=$2
+    shift 2
+    mkfifo keys
+    exec {keys_fd}<>keys
+    # Started as a job of its own, as from a shell at a terminal: Ctrl-C is not ignored.
+    set -m
+    TMPDIR=$PWD/tmp timeout 60 script -qefc \
+        "stty rows $rows cols $columns; exec $(printf '%q ' "$tour" "$@")" /dev/null <keys >screen 2>&1 &
+    script_pid=$!
+    set +m
+    wait_for 10 tour_started
+}
+
+tour_started() {
+    local script
+    script=$(cat "/proc/$script_pid/task/$script_pid/children" 2>/dev/null) || return 1
+    script=${script%% *}
+    [[ -n $script ]] || return 1
+    tour_pid=$(cat "/proc/$script/task/$script/children" 2>/dev/null) || return 1
+    tour_pid=${tour_pid%% *}
+    [[ -n $tour_pid && $(readlink "/proc/$tour_pid/exe") == */bash ]] &&
+        grep -q 'syslab tour' screen
+}
+
+# pauses: how many pauses the screen has shown.
+pauses() {
+    grep -o '\[Enter' screen | wc -l
+}
+
+# waits_at PAUSES: the tour has shown PAUSES pauses and waits for Enter in a read from its
+# terminal; fails at once when it has gone past them.
+waits_at() {
+    local call fd
+    (($(pauses) <= $1)) || { echo "past pause $1" >&2; return 2; }
+    read -r call fd _ <"/proc/$tour_pid/syscall" 2>/dev/null || return 1
+    [[ $call == 0 && $(readlink "/proc/$tour_pid/fd/$((fd))") == /dev/pts/* ]] &&
+        (($(pauses) == $1))
+}
+
+# through_to_the_end: types Enter at every pause until the tour ends.
+through_to_the_end() {
+    local pause=0
+    until ! kill -0 "$script_pid" 2>/dev/null; do
+        if (($(pauses) > pause)) && waits_at "$((pause + 1))"; then
+            pause=$((pause + 1))
+            printf '\n' >&"$keys_fd"
+        fi
+        sleep 0.05
+    done
+    wait "$script_pid"
+}
+
+# rows_between_pauses COLUMNS: the most screen rows printed between two pauses, each line
+# counted as the rows it takes at that width.
+rows_between_pauses() {
+    tr -d '\r' <screen | sed 's/\x1b\[[0-9;]*m//g' | expand |
+        awk -v columns="$1" '/\[Enter/ { if (n > max) max = n; n = 0; next }
+            { n += (length == 0 ? 1 : int((length + columns - 1) / columns)) }
+            END { print (n > max ? n : max) }'
+}
+
+@test "tour --step at 80x24 and 80x16: each page fits the screen, every line of a view arrives" {
+    local rows
+    for rows in 24 16; do
+        rm -f keys screen
+        at_terminal "$rows" 80 --step fdflood sharedhold
+        through_to_the_end
+        [ "$(rows_between_pauses 80)" -le $((rows - 2)) ]
+        # every line of the listing and of lslocks, whatever pause fell among them
+        [ "$(tr -d '\r' <screen | grep -cE '^-rwx.* (one|two|three|four|five)\.txt$')" -eq 5 ]
+        [ "$(tr -d '\r' <screen | grep -cE '^sharedhold .* READ ')" -eq 2 ]
+        tr -d '\r' <screen | grep -qE '^exclusivehold .* WRITE\* '
+        tr -d '\r' <screen | grep -qx 'The tour is over.'
+    done
+}
+
+@test "tour --ask at a terminal: Enter typed ahead is dropped; each answer waits" {
+    at_terminal 24 80 --ask forkpids
+    wait_for 10 waits_at 1
+    # two Enters at the first pause: the second must not answer the next one
+    printf '\n\n' >&"$keys_fd"
+    wait_for 10 waits_at 2
+    grep -q 'Enter for the next question' screen
+    printf '\n' >&"$keys_fd"
+    wait "$script_pid"
+    grep -q 'The tour is over' screen
+}
+
+@test "tour endings: Ctrl-C, a closed terminal, a second signal: all stopped, named, removed" {
+    local rows=(
+        # program | the pause (on a screen of 12 rows) | signals sent there | the last line
+        "exclusivehold|1|INT|tour: interrupted: stopped exclusivehold; removed"
+        "fdflood|2|HUP|tour: ended by SIGHUP: stopped fdflood; removed"
+        "fdflood|2|INT TERM HUP|tour: interrupted: stopped fdflood; removed"
+        "sharedhold|1|TERM TERM|tour: ended by SIGTERM: stopped sharedhold; removed"
+    )
+    local row program pause signals said signal
+    for row in "${rows[@]}"; do
+        IFS='|' read -r program pause signals said <<<"$row"
+        rm -f keys screen
+        at_terminal 12 80 --step "$program"
+        wait_for 10 waits_at 1
+        if ((pause == 2)); then
+            printf '\n' >&"$keys_fd"
+            wait_for 10 waits_at 2
+        fi
+        for signal in $signals; do
+            kill "-$signal" "$tour_pid"
+        done
+        wait "$script_pid" || true
+        script_pid=
+        exec {keys_fd}>&-
+        keys_fd=
+        # nothing left: no process working in the scratch directory, no directory
+        local left
+        left=$(for entry in /proc/[0-9]*; do
+            [[ $(readlink "$entry/cwd" 2>/dev/null) != "$PWD/tmp"/* ]] || echo "${entry#/proc/}"
+        done)
+        [[ -z $left && -z $(ls -A tmp) ]] || {
+            echo "row failed: $row: left $left $(ls -A tmp)" >&2
+            return 1
+        }
+        if [[ -n $said ]]; then
+            [[ $(tr -d '\r' <screen | tail -n 1) == "$said "* ]] || {
+                echo "row failed: $row: $(tail -n 1 screen)" >&2
+                return 1
+            }
+        fi
+    done
+}
+
+@test "tour: options that do nothing together are refused with the usage" {
+    local rows=(
+        "--worksheet --ask|tour: --ask goes with the tour, not with --worksheet"
+        "--worksheet --step --keep|tour: --step goes with the tour, not with --worksheet"
+        "--lab $PWD/lab --quick|tour: --quick goes with the tour, not with --lab"
+        "--answers|tour: --answers goes with --worksheet"
+    )
+    local row arguments error
+    for row in "${rows[@]}"; do
+        IFS='|' read -r arguments error <<<"$row"
+        # shellcheck disable=SC2086 # the row's words
+        run --separate-stderr "$tour" $arguments
+        [[ $status == 2 && $output == "" && ${stderr%%$'\n'*} == "$error" ]] ||
+            row_fails "$arguments" "$status ${stderr%%$'\n'*}" "2 $error"
+    done
+    [ ! -e lab ]
+}
