@@ -154,7 +154,7 @@ command_row() {
     cmp <(printf '%s\0\0\0\0\0\0\0\0\0\0%s' 0101011010 0101011010) row-seekgap/seekgap.txt
     cmp <(printf abc) row-bytecat/bytecat.txt
     cmp <(printf 'The file descriptor value is: 1') row-exclcreate/exclcreate.txt
-    wait_for 2 prints 30 stat -c %s row-forkappend/forkappend.txt
+    wait_for 5 prints 30 stat -c %s row-forkappend/forkappend.txt
     cmp <(printf 'one record\n') row-exclusivehold/db.txt
     cmp <(printf 'one record\n') row-sharedhold/db.txt
 }
@@ -166,10 +166,10 @@ command_row() {
     exec {hold}<>enter # a writer that stays: the holder waits for its Enter
     (
         close_inherited_fds
-        exec timeout 5 exclusivehold
+        exec timeout 20 exclusivehold
     ) <enter >/dev/null 2>&- &
     local holder=$!
-    wait_for 3 grep -q "WRITE .*:$(stat -c %i db.txt) 0 EOF" /proc/locks
+    wait_for 5 grep -q "WRITE .*:$(stat -c %i db.txt) 0 EOF" /proc/locks
     [ "$(readlink "/proc/$(child_of "$holder")/fd/3")" = "$PWD/db.txt" ]
 
     # db.txt takes descriptor 2, where the refusal is reported.
