@@ -135,6 +135,9 @@ EOF
         "mkdir db.txt|db.txt"
         "mkdir flood && touch flood/six.txt|flood/six.txt"
         "ln -s /tmp flood|flood"
+        "mkdir childprog && ln -s /etc/passwd childprog/childprog_out|childprog/childprog_out"
+        "mkdir flood && mkdir flood/one.txt|flood/one.txt"
+        "ln -s /etc/passwd .syslab-lab|.syslab-lab"
     )
     local row commands expected got
     for row in "${rows[@]}"; do
@@ -154,5 +157,5 @@ EOF
     ln -s dir link
     run --separate-stderr make_lab link
     [ "$status" -eq 1 ]
-    [ "$stderr" = "tour: link is not a directory: choose a new or empty one" ]
+    [ "$stderr" = "tour: link is a symbolic link: choose a new or empty directory" ]
 }

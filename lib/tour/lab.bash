@@ -1,8 +1,15 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
 # The files the programs use, put into the tour's scratch directory or into a lab that
 # students work in (--lab DIR), renewed when the tour made it before and refused otherwise.
+#
+# A lab is private (0700) and written only by its owner, from inside it: entered with cd -P,
+# checked to be the directory named, owned by the user writing and writable by no one else.
+# Every name the lab holds is removed and created anew, without following links (noclobber
+# opens with O_EXCL), so nothing left there, a link or a hard link, is written through.
+# Root writes only a lab of its own; a student's it makes as that student (--for USER).
 
 readonly lab_mark=.syslab-lab
+lab_for="" # --for USER: whom root makes the lab for, as that user
 
 # lab_names KIND: the names that fact[PROGRAM.KIND] gives (needs: what the programs read,
 # makes: what they make), each once, in the order of the programs. A name NAME@KIND says what
@@ -20,94 +27,164 @@ lab_names() {
 
 # seed DIR: puts the programs' files into DIR, as new.
 seed() {
-    mkdir -p "$1/childprog"
-    : >"$1/db.txt"
-    : >"$1/seekgap.txt"
-    printf 'One read and one write per byte.\n' >"$1/bytecat.txt"
-    printf 'The target of the links.\n' >"$1/three.txt"
-    printf 'A file to list.\n' >"$1/lsdemo.txt"
-    cat >"$1/childprog/childprog_out" <<'SCRIPT'
-#!/bin/sh
-# Stands in for a program of your own: prints the arguments it was started with.
-echo "childprog_out started as $0, with $# argument(s): $*"
-SCRIPT
-    chmod 755 "$1/childprog/childprog_out" # rwxr-xr-x
+    (cd -P -- "$1" && seed_here)
 }
 
-# foreign_entries DIR: prints what DIR holds that a lab does not, one name per line: a name no
-# program needs or makes, or one of those names of another kind than the programs make it.
+# seed_here: creates the programs' files in the current directory, each a new name.
+# shellcheck disable=SC2016 # childprog_out's own $0, $# and $*
+seed_here() {
+    umask 022
+    set -o noclobber
+    mkdir childprog &&
+        : >db.txt &&
+        : >seekgap.txt &&
+        printf 'One read and one write per byte.\n' >bytecat.txt &&
+        printf 'The target of the links.\n' >three.txt &&
+        printf 'A file to list.\n' >lsdemo.txt &&
+        printf '%s\n' '#!/bin/sh' \
+            '# Stands in for a program of your own: prints the arguments it was started with.' \
+            'echo "childprog_out started as $0, with $# argument(s): $*"' \
+            >childprog/childprog_out &&
+        chmod 755 childprog/childprog_out # rwxr-xr-x
+}
+
+# foreign_entries DIR [NAMES]: prints what DIR holds that a lab does not, one name per line: a
+# name no program needs or makes, or one of those names of another kind than the programs make
+# it. NAMES: those of lab_names needs and makes, where the facts are not at hand.
 foreign_entries() {
-    local entry name known known_names inside
-    known_names=" $lab_mark $(lab_names needs) $(lab_names makes) "
+    foreign_in "$1" "" " $lab_mark ${2-$(lab_names needs) $(lab_names makes)} "
+}
+
+# foreign_in DIR PREFIX NAMES: foreign_entries of DIR, a directory of the lab named PREFIX.
+foreign_in() {
+    local entry name
     for entry in "$1"/* "$1"/.[!.]* "$1"/..?*; do
         [[ -e $entry || -L $entry ]] || continue
-        name=${entry##*/}
-        known=false inside=""
-        [[ $known_names == *" $name "* || $known_names == *" $name@"* ]] && known=true
-        [[ $known_names =~ \ $name/ ]] && known=true
-        if ! $known; then
-            printf '%s\n' "$name"
-            continue
-        fi
-        if [[ $known_names =~ \ $name/ ]]; then
-            inside=$(tr ' ' '\n' <<<"$known_names" | sed -n "s|^$name/||p" | paste -sd ' ')
-            # shellcheck disable=SC2086 # the names, one word each
-            foreign_entries_of "$entry" $inside
-        elif [[ $name == "$lab_mark" ]]; then
-            :
+        name=$2${entry##*/}
+        if [[ $3 == *" $name/"* && -d $entry && ! -L $entry ]]; then
+            foreign_in "$entry" "$name/" "$3"
         elif [[ -L $entry ]]; then
-            [[ $known_names == *" $name@link "* ]] || printf '%s\n' "$name"
-        elif [[ -f $entry ]]; then
-            [[ $known_names == *" $name "* || ($known_names == *" $name@empty "* && ! -s $entry) ]] ||
-                printf '%s\n' "$name"
-        else
+            [[ $3 == *" $name@link "* ]] || printf '%s\n' "$name"
+        elif [[ ! -f $entry ]]; then
+            printf '%s\n' "$name"
+        elif [[ $3 != *" $name "* && ($3 != *" $name@empty "* || -s $entry) ]]; then
             printf '%s\n' "$name"
         fi
     done
 }
 
-# foreign_entries_of DIR NAME...: prints DIR/X for each X in DIR not among NAME...
-foreign_entries_of() {
-    local dir=$1 entry
-    shift
-    [[ -d $dir && ! -L $dir ]] || {
-        printf '%s\n' "${dir##*/}"
-        return
-    }
-    for entry in "$dir"/* "$dir"/.[!.]* "$dir"/..?*; do
-        [[ -e $entry || -L $entry ]] || continue
-        [[ " $* " == *" ${entry##*/} "* ]] || printf '%s\n' "${dir##*/}/${entry##*/}"
+# write_lab GIVEN PATH NAMES: makes, or renews, the lab at PATH (absolute; GIVEN, as the user
+# gave it) as the user running it, and prints the lab's own path. NAMES: as foreign_entries.
+# Run by root for a student through setpriv, it is all the code that runs as the student.
+write_lab() {
+    local given=$1 name=${2##*/} parent=${2%/*} names=() word id here owner user mode
+    local made=false marked=false entry err
+    [[ -d ${parent:-/} ]] || fail "${parent:-/}: no such directory, to make $given in"
+    cd -P -- "${parent:-/}" 2>/dev/null || fail "cannot enter ${parent:-/}"
+    if [[ -e ./$name || -L ./$name ]]; then
+        [[ ! -L ./$name ]] || fail "$given is a symbolic link: choose a new or empty directory"
+        [[ -d ./$name ]] || fail "$given is not a directory: choose a new or empty one"
+    else
+        # Root makes a lab of its own only in a directory of its own.
+        if ((EUID == 0)) && [[ $(stat -c %u .) != 0 ]]; then
+            fail "$given: ${parent:-/} is not root's: add --for and the user the lab is for"
+        fi
+        err=$(mkdir -m 700 -- "./$name" 2>&1) || fail "cannot make $given: ${err##*: }"
+        made=true
+    fi
+    if ! { id=$(stat -c %d:%i -- "./$name" 2>/dev/null) && cd -P -- "./$name" 2>/dev/null &&
+        read -r here owner user mode < <(stat -c '%d:%i %u %U %a' .); }; then
+        fail "cannot enter $given"
+    fi
+    [[ $here == "$id" ]] || fail "$given was replaced while it was being checked; nothing was changed"
+    if ((owner != EUID)); then
+        ((EUID != 0)) || fail "$given belongs to $user: add --for $user, and the lab is made as $user"
+        fail "$given belongs to $user: only $user (or root, with --for $user) can make it a lab"
+    fi
+    (((8#$mode & 8#022) == 0)) ||
+        fail "$given can be written by others than $user: chmod go-w it, or choose another directory"
+
+    if [[ -f ./$lab_mark && ! -L ./$lab_mark ]]; then
+        marked=true
+    else
+        for entry in ./* ./.[!.]* ./..?*; do
+            [[ ! -e $entry && ! -L $entry ]] ||
+                fail "$given holds files that are not a lab's: choose a new or empty directory"
+        done
+    fi
+    if $marked; then
+        err=$(foreign_entries . "$3")
+        [[ -z $err ]] ||
+            fail "$given holds what the lab did not put there: $(paste -sd ' ' <<<"$err"); nothing was changed"
+    fi
+
+    # From here on no one else can enter, and every name is made anew.
+    [[ $mode == 700 ]] || chmod 700 . || exit 1
+    for word in $3; do
+        word=${word%%/*}
+        word=./${word%@*}
+        [[ " ${names[*]} " == *" $word "* ]] || names+=("$word")
     done
+    ! $marked || rm -rf -- "${names[@]}" || exit 1
+    $marked || names+=("./$lab_mark")
+    if ! err=$(fill_lab "$marked" 2>&1 >/dev/null); then
+        # Half a lab is no lab: what this run made goes, and it says why, as the disk said it.
+        err=${err%$'\n'}
+        err=${err##*$'\n'}
+        err=${err##*: }
+        rm -rf -- "${names[@]}"
+        if $made && cd -P .. && [[ $(stat -c %d:%i -- "./$name") == "$id" ]]; then
+            rmdir -- "./$name"
+        fi
+        $marked || fail "cannot make the lab in $given: $err; nothing of it is left"
+        fail "cannot renew the lab in $given: $err; it is left empty but for its mark: the same command renews it once there is room"
+    fi
+    pwd -P
+}
+
+# fill_lab MARKED: the mark (unless MARKED: there already), then the programs' files, in the
+# current directory.
+fill_lab() {
+    trap '' XFSZ # past a file-size limit a write fails, with its error, instead of killing
+    set -o noclobber
+    $1 || printf 'A syslab lab directory, made by its tour (--lab); running that again renews it.\n' \
+        >"$lab_mark" || return
+    seed_here
 }
 
 # make_lab DIR: a directory of the programs' files for students to work in, new, or renewed
-# when this tour made it before; DIR holding anything else is left as it is.
+# when this tour made it before; DIR holding anything else is left as it is. As root, for a
+# user named with --for, all of it is written as that user.
 make_lab() {
-    local dir=$1 foreign quoted_dir quoted_bin name
-    if [[ -e $dir || -L $dir ]]; then
-        [[ -d $dir && ! -L $dir ]] || fail "$dir is not a directory: choose a new or empty one"
-        if [[ ! -e $dir/$lab_mark ]] && [[ -n $(ls -A "$dir") ]]; then
-            fail "$dir holds files that are not a lab's: choose a new or empty directory"
-        fi
-        foreign=$(foreign_entries "$dir")
-        if [[ -n $foreign ]]; then
-            fail "$dir holds what the lab did not put there: $(paste -sd ' ' <<<"$foreign"); nothing was changed"
-        fi
+    local given=$1 path=$1 uid=$EUID gid names lab quoted_dir quoted_bin for=""
+    while [[ $path == */ && $path != / ]]; do
+        path=${path%/}
+    done
+    case ${path##*/} in
+    "" | . | ..) fail "$given: name the lab's own directory, not / . or .." ;;
+    esac
+    [[ $path == /* ]] || path=${PWD%/}/$path
+    if [[ -n $lab_for ]]; then
+        uid=$(id -u -- "$lab_for" 2>/dev/null) || fail "--for $lab_for: no such user"
+        ((uid == EUID || EUID == 0)) || fail "--for $lab_for: only root makes a lab for another user"
+        ((uid == 0)) || for=" --for $lab_for"
     fi
     find_programs
-    mkdir -p "$dir"
-    dir=$(cd "$dir" && pwd)
-    for name in $(lab_names makes); do
-        name=${name%@*}
-        rm -rf "${dir:?}/${name%%/*}"
-    done
-    seed "$dir"
-    printf 'A syslab lab directory, made by its tour (--lab); running that again renews it.\n' \
-        >"$dir/$lab_mark"
+    names="$(lab_names needs) $(lab_names makes)"
+    if ((uid != EUID)); then
+        gid=$(id -g -- "$lab_for")
+        lab=$(cd / && setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- \
+            "$BASH" -c "$(declare -p lab_mark; declare -f fail write_lab fill_lab seed_here \
+                foreign_entries foreign_in); write_lab \"\$@\"" tour "$given" "$path" "$names") ||
+            exit 1
+    else
+        ((EUID != 0)) || roots_own "$given" "$path"
+        lab=$(write_lab "$given" "$path" "$names") || exit 1
+    fi
 
-    printf -v quoted_dir '%q' "$dir"
+    printf -v quoted_dir '%q' "$lab"
     printf -v quoted_bin '%q' "$bin_dir"
-    printf 'The lab is ready in %s:\n' "$dir"
+    printf 'The lab is ready in %s:\n' "$lab"
     printf '  %s\n\n' "$(lab_names needs)"
     printf 'In each of two terminals, enter:\n\n'
     printf '    cd %s\n' "$quoted_dir"
@@ -118,5 +195,27 @@ make_lab() {
     # shellcheck disable=SC2016 # printed for the user to type
     printf '    lslocks -p "$(pgrep -n -u "$USER" exclusivehold)"\n\n'
     printf 'The same command again puts every file back as new:\n\n'
-    printf '    %s --lab %s\n' "$(tour_name)" "$quoted_dir"
+    printf '    %s --lab %s%s\n' "$(tour_command)" "$quoted_dir" "$for"
+}
+
+# roots_own GIVEN PATH: root makes a lab of its own only along a path of its own: each step of
+# PATH as written, and each directory it leads to, must be root's; else the user it is for
+# must be named.
+roots_own() {
+    local given=$1 path=$2 step="" part parts steps=() physical uid user name
+    IFS=/ read -ra parts <<<"${path#/}"
+    for part in "${parts[@]}"; do
+        step+=/$part
+        [[ ! -e $step && ! -L $step ]] || steps+=("$step")
+    done
+    if physical=$(cd -P -- "${path%/*}/" 2>/dev/null && pwd -P); then
+        while [[ $physical == /?* ]]; do
+            steps+=("$physical")
+            physical=${physical%/*}
+        done
+    fi
+    while IFS=' ' read -r -d '' uid user name; do
+        ((uid == 0)) ||
+            fail "$given: $name belongs to $user: as root, add --for $user, and the lab is made as $user"
+    done < <(stat --printf '%u %U %n\0' -- "${steps[@]}")
 }

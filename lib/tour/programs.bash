@@ -1,10 +1,12 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
 # Which programs the tour shows and where they are: the ones asked for on the command line,
 # from $SYSLAB_BIN, beside the installed tour, or built in the clone; and the tools it needs.
+# The programs come only from a directory that no one but root and the caller can change, and
+# only the programs come from it: never another command the tour runs.
 
 selected=() # the programs asked for, by name, in the order of the folders
 unbuilt=""  # a program this processor cannot run, left out
-build_log=""
+build_log="" # never set: the build's output is kept in memory, not in a file
 bin_dir=""
 
 selected_has() {
@@ -15,35 +17,89 @@ selected_has() {
     return 1
 }
 
-# build_programs: in a clone, brings the programs in build/default up to date. A build that
-# has nothing to do takes a fraction of a second; the first one takes a minute or so.
-build_programs() {
-    local build=$root/build/default path
+# out_of_date: why the clone's build/default/bin is out of date ("no PROGRAM", or the first
+# source newer than the oldest program there: a .cpp, a CMakeLists.txt, programs.list, the
+# presets, cmake/), or nothing when it is up to date. Tests and one find, so that a class
+# starting the tour at once costs nothing when nothing changed.
+out_of_date() {
+    local bin=$root/build/default/bin path name oldest="" newer
+    local -A folders=()
     for path in "${programs[@]}"; do
-        if [[ ! -x $build/bin/${path##*/} ]]; then
-            printf 'Building the programs with CMake (the first time takes a minute)...\n'
-            break
+        name=${path##*/}
+        # pidtimer reads a counter of x86-64 or aarch64; elsewhere it is not built.
+        [[ $name != pidtimer || $HOSTTYPE == x86_64 || $HOSTTYPE == aarch64 ]] || continue
+        if [[ ! -x $bin/$name ]]; then
+            printf 'no %s' "$name"
+            return
         fi
+        [[ -n $oldest && ! $bin/$name -ot $oldest ]] || oldest=$bin/$name
+        folders[$root/${path%/*}]=1
     done
-    build_log=$(mktemp)
-    if ! (
-        cd "$root" &&
+    newer=$(find "${!folders[@]}" "$root/CMakeLists.txt" "$root/CMakePresets.json" \
+        "$root/programs.list" "$root/cmake" -newer "$oldest" -type f \( -name '*.cpp' \
+        -o -name '*.cmake' -o -name CMakeLists.txt -o -name CMakePresets.json \
+        -o -name programs.list \) -print -quit 2>/dev/null) || true
+    printf '%s' "${newer#"$root/"}"
+}
+
+# can_build: whether this account may write the clone's build tree, and so build there.
+can_build() {
+    local build=$root/build/default
+    if [[ -d $build ]]; then
+        [[ -w $build && (! -d $build/bin || -w $build/bin) ]]
+    elif [[ -d $root/build ]]; then
+        [[ -w $root/build ]]
+    else
+        [[ -w $root ]]
+    fi
+}
+
+# build_programs: in a clone, runs the programs in build/default/bin, brought up to date first
+# when this account may write there; otherwise as they are, saying so when they are older than
+# their sources. The first build takes a minute or so.
+build_programs() {
+    local build=$root/build/default stale log owner path
+    bin_dir=$build/bin
+    stale=$(out_of_date)
+    [[ -n $stale ]] || return 0
+    if ! can_build; then
+        owner=$(stat -c %U -- "$build" 2>/dev/null || stat -c %U -- "$root")
+        [[ $stale != "no "* ]] ||
+            fail "the programs are not built in $bin_dir, and only $owner can build them there: with $(tour_command), or cmake --workflow --preset default"
+        printf 'tour: the programs in %s are older than %s; they run as built until %s builds them again\n' \
+            "$bin_dir" "$stale" "$owner" >&2
+        return 0
+    fi
+    # CMake as this account runs what the build tree says: nothing there may be another's.
+    path=$(find "$root/build" \( ! -uid 0 ! -uid "$EUID" \) -o \( ! -type l -perm /022 \) \
+        -print -quit 2>/dev/null) || true
+    [[ -z $path ]] || fail "$path can be changed by another user: the tour builds nothing in $root/build"
+    if [[ $stale == "no "* ]]; then
+        printf 'Building the programs with CMake (the first time takes a minute)...\n'
+    else
+        printf 'Building the programs again with CMake (%s changed)...\n' "$stale"
+    fi
+    if ! log=$(
+        cd "$root" && {
             { [[ -f $build/CMakeCache.txt ]] || cmake --preset default; } &&
-            cmake --build --preset default --parallel "$(nproc)"
-    ) >"$build_log" 2>&1; then
-        cat "$build_log" >&2
+                cmake --build --preset default --parallel "$(nproc)"
+        } 2>&1
+    ); then
+        printf '%s\n' "$log" >&2
         fail "the build failed"
     fi
-    rm -f "$build_log"
-    build_log=""
-    bin_dir=$build/bin
+    # A change that relinks nothing (a comment in CMakeLists.txt) leaves the programs older
+    # than it; marked up to date, they are not built again at every start.
+    touch -c -- "${programs[@]/#*\//$bin_dir/}"
 }
 
 # find_programs: $SYSLAB_BIN if set; else the programs beside the tour (installed); else
-# those built in the clone.
+# those built in the clone. Refused when someone else could change them.
 find_programs() {
+    local path file missing=() files=() links=()
     if [[ -n ${SYSLAB_BIN:-} ]]; then
-        bin_dir=$(cd "$SYSLAB_BIN" 2>/dev/null && pwd) || fail "SYSLAB_BIN=$SYSLAB_BIN is not a directory"
+        bin_dir=$(cd -P -- "$SYSLAB_BIN" 2>/dev/null && pwd -P) ||
+            fail "SYSLAB_BIN=$SYSLAB_BIN is not a directory"
     elif [[ -x $root/${programs[0]##*/} ]]; then
         bin_dir=$root
     elif [[ -f $root/CMakeLists.txt ]]; then
@@ -51,17 +107,62 @@ find_programs() {
     else
         fail "no programs beside $0, and no source tree to build them in"
     fi
-    local path missing=()
     for path in "${programs[@]}"; do
+        file=$bin_dir/${path##*/}
+        if [[ -L $file ]]; then
+            links+=("$file")
+        elif [[ -e $file ]]; then
+            files+=("$file")
+        fi
         selected_has "${path##*/}" || continue
-        [[ -x $bin_dir/${path##*/} ]] || missing+=("${path##*/}")
+        [[ -x $file ]] || missing+=("${path##*/}")
     done
+    # A program that is a link is checked where it leads, and all the way there.
+    ((${#links[@]} == 0)) || mapfile -t -O "${#files[@]}" files < <(realpath -e -- "${links[@]}")
+    trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$bin_dir" "${files[@]}"
     # pidtimer reads a counter of x86-64 or aarch64; elsewhere it is not built.
     if [[ ${missing[*]} == pidtimer && $(uname -m) != x86_64 && $(uname -m) != aarch64 ]]; then
         unbuilt=pidtimer
         return
     fi
     ((${#missing[@]} == 0)) || fail "no program ${missing[*]} in $bin_dir"
+}
+
+# put_programs_on_path: lets the programs be typed by name, while every other command the tour
+# runs (ps, sleep, strace...) comes from where PATH had it. A directory of the programs alone
+# (a build, most SYSLAB_BIN, an installation of its own with the tour) goes first on PATH. One
+# of other commands too (/usr/bin) is left where PATH has it, and each program must be found
+# there before any other of its name.
+put_programs_on_path() {
+    local entry path name dir dirs found other="" missed=()
+    local -A program=()
+    for path in "${programs[@]}"; do
+        program[${path##*/}]=1
+    done
+    for entry in "$bin_dir"/* "$bin_dir"/.[!.]* "$bin_dir"/..?*; do
+        [[ -e $entry || -L $entry ]] || continue
+        [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 ]] || other=${other:-${entry##*/}}
+    done
+    if [[ -z $other ]]; then
+        export PATH=$bin_dir${PATH:+:$PATH}
+        return
+    fi
+    IFS=: read -ra dirs <<<"$PATH"
+    for path in "${programs[@]}"; do
+        name=${path##*/}
+        [[ -e $bin_dir/$name ]] || continue
+        found=""
+        for dir in "${dirs[@]}"; do
+            if [[ -f ${dir:-.}/$name && -x ${dir:-.}/$name ]]; then
+                found=${dir:-.}/$name
+                break
+            fi
+        done
+        [[ -n $found && $found -ef $bin_dir/$name ]] || missed+=("$name")
+    done
+    ((${#missed[@]} < 2)) || missed=("${missed[0]} and $((${#missed[@]} - 1)) more")
+    ((${#missed[@]} == 0)) ||
+        fail "$bin_dir holds other commands too ($other), and PATH finds ${missed[0]} elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
 }
 
 check_tools() {
@@ -76,6 +177,19 @@ check_tools() {
 # tour_name: the tour as the user calls it: ./tour in a clone, else its installed name.
 tour_name() {
     if [[ -f $root/CMakeLists.txt ]]; then printf './tour'; else printf '%s' "${0##*/}"; fi
+}
+
+# tour_command: the tour as it can be typed from any directory: its path in a clone; installed,
+# its name where PATH finds it (syslab-tour), else its path.
+tour_command() {
+    local name=${0##*/} path
+    [[ ! -f $root/CMakeLists.txt ]] || name=tour
+    path=$root/$name
+    if [[ $name != tour && $(type -P -- "$name") -ef $path ]]; then
+        printf '%s' "$name"
+    else
+        printf '%q' "$path"
+    fi
 }
 
 # joined WORD...: the words separated by commas.
