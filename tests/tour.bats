@@ -80,7 +80,9 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$(grep -E '^(==|#|\[|\$|Question|Answer)' <<<"$output" | awk 'length > 80')" = "" ]
 
     # Off a terminal nothing waits: each question, its view, then its answer, which is the
-    # bank's answer to that very question.
+    # bank's answer to that very question. (A question this machine cannot show, such as
+    # the real-time one for an ordinary user, is named as left out, with no answer.)
+    output=$(grep -v '^Question [0-9]*: left out here: ' <<<"$output")
     [ "$(grep -Eo '^(Question|Answer)' <<<"$output" | uniq -c | awk '$1 != 1')" = "" ]
     [ "$(grep -Eo '^(Question|Answer)' <<<"$output" | head -n 1)" = Question ]
     local pairs bank
@@ -232,7 +234,7 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$(awk 'length > 80' <<<"$key")" = "" ]
     if [[ -z ${SYSLAB_EMULATOR:-} ]]; then
         # every question the quick tour asked is on the sheet
-        [ "$(comm -23 <(questions_in <"$BATS_FILE_TMPDIR/quick/out" | sort) \
+        [ "$(comm -23 <(grep -v ': left out here: ' "$BATS_FILE_TMPDIR/quick/out" | questions_in | sort) \
             <(questions_in <<<"$sheet" | sort))" = "" ]
     fi
 }
