@@ -1,6 +1,7 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
 # Which programs the tour shows and where they are: the ones asked for on the command line,
 # from $SYSLAB_BIN, beside the installed tour, or built in the clone; and the tools it needs.
+# show_tour walks through those asked for, each under its folder's heading.
 # The programs come only from a directory that no one but root and the caller can change, and
 # only the programs come from it: never another command the tour runs.
 
@@ -199,4 +200,67 @@ joined() {
         text+=${text:+, }$word
     done
     printf '%s' "$text"
+}
+
+# show_tour: the programs selected, each in its turn under its folder's heading.
+show_tour() {
+    emit "" "syslab tour: each program runs in a scratch directory holding db.txt,"
+    emit "" "seekgap.txt, bytecat.txt, three.txt, lsdemo.txt and childprog/childprog_out."
+    emit "" "Lines that begin with [second terminal] show what another terminal shows at"
+    emit "" "that moment; lines that begin with # are the tour's remarks."
+
+    local left_out=() parts=() name path folder="" shown=()
+    for path in "${programs[@]}"; do
+        name=${path##*/}
+        if ! $quick || ! selected_has "$name"; then continue; fi
+        case ${fact[$name.long]:-} in
+        "") ;;
+        "$name") left_out+=("$name") ;;
+        *) parts+=("${fact[$name.long]}") ;;
+        esac
+    done
+    left_out+=("${parts[@]}")
+    ((${#left_out[@]} == 0)) ||
+        note "--quick: left out, as they wait longer than a second: $(joined "${left_out[@]}")"
+    left_out=()
+    for path in "${programs[@]}"; do
+        name=${path##*/}
+        selected_has "$name" && [[ -n ${fact[$name.traced]:-} ]] && left_out+=("$name")
+    done
+    if ((${#left_out[@]} > 0)) && ! strace_usable; then
+        note "no usable strace here (apt-get install strace): left out, the strace views of" \
+            "$(joined "${left_out[@]}")"
+    fi
+    if [[ -n $unbuilt ]] && selected_has "$unbuilt"; then
+        note "left out: $unbuilt, which needs an x86-64 or aarch64 processor"
+    fi
+
+    # The long waits run side by side from the start, each shown in its turn; with --ask or
+    # --step each runs in its turn, so that what is shown happens as the class looks.
+    if ! $quick && ! $step && ! $asking; then
+        selected_has stdinwait && start_stdinwait
+        selected_has orphanmaker && start_orphanmaker
+        selected_has zombiemaker && start_zombiemaker
+    fi
+
+    for path in "${programs[@]}"; do
+        name=${path##*/}
+        selected_has "$name" || continue
+        [[ $name != "$unbuilt" ]] || continue
+        $quick && [[ ${fact[$name.long]:-} == "$name" ]] && continue
+        shown+=("$path")
+    done
+    for path in "${shown[@]}"; do
+        if $step && [[ $path != "${shown[0]}" ]]; then
+            emit "" ""
+            pause "[Enter for the next program]"
+        fi
+        [[ ${path%/*} == "$folder" ]] || {
+            folder=${path%/*}
+            folder_heading "$folder"
+        }
+        "show_${path##*/}"
+    done
+    emit "" ""
+    emit "" "The tour is over."
 }
