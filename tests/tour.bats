@@ -260,3 +260,33 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [[ $stderr == *notes.txt* ]]
     [ "$(cd lab && ls -lAR --time-style=+%s.%N)" = "$before" ]
 }
+
+@test "tour --ask: the scheduling answers agree with the views, as root, a user, root without CAP_SYS_NICE" {
+    require_native "the emulator does not pass on the real-time policy"
+    local rows=(
+        # who runs the tour (a command to put in front)
+        ""
+        "setpriv --reuid=$unprivileged_user --regid=$unprivileged_group --clear-groups"
+        "setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice"
+    )
+    local row policy refused
+    mkdir -m 1777 tmp
+    chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
+    for row in "${rows[@]}"; do
+        if [[ -n $row ]] && ((EUID != 0)); then
+            continue # only root can take on another user, or drop a capability
+        fi
+        # shellcheck disable=SC2086 # the row's words
+        output=$(cd tmp && TMPDIR=$PWD NO_COLOR=1 $row "$tour" --ask policyflip niceset 2>&1) ||
+            row_fails "$row" "status $?" 0
+        # policyflip's second line, and the answer's word on this machine
+        policy=$(grep -m1 -E '^Current policy is [0-9]+$' <<<"$output")
+        policy=${policy##* }
+        grep -Eq "^Here: $policy: the kernel $( ((policy == 2)) && echo granted || echo refused)" \
+            <<<"$output" || row_fails "$row: policyflip" "$(grep -A1 '^Here' <<<"$output")" "$policy"
+        # niceset -5: refused with status 1, or granted; the answer says which
+        refused=$(grep -A3 -Fx '$ niceset -5' <<<"$output" | grep -c '^# exit status 1$' || true)
+        grep -Eq "^Here: $( ((refused)) && echo refused || echo granted), as the programs run as" \
+            <<<"$output" || row_fails "$row: niceset" "$(grep '^Here' <<<"$output")" "$refused"
+    done
+}

@@ -209,7 +209,7 @@ show_tour() {
     emit "" "Lines that begin with [second terminal] show what another terminal shows at"
     emit "" "that moment; lines that begin with # are the tour's remarks."
 
-    local left_out=() parts=() name path folder="" shown=()
+    local left_out=() parts=() name path folder="" shown=() key
     for path in "${programs[@]}"; do
         name=${path##*/}
         if ! $quick || ! selected_has "$name"; then continue; fi
@@ -246,7 +246,12 @@ show_tour() {
     for path in "${programs[@]}"; do
         name=${path##*/}
         selected_has "$name" || continue
-        [[ $name != "$unbuilt" ]] || continue
+        if [[ $name == "$unbuilt" ]]; then
+            for key in ${fact[$name.asks]:-}; do
+                left_out "$name" "$key" "$name needs an x86-64 or aarch64 processor"
+            done
+            continue
+        fi
         $quick && [[ ${fact[$name.long]:-} == "$name" ]] && continue
         shown+=("$path")
     done

@@ -30,7 +30,10 @@ show_seekgap() {
     note "bytes 10 to 19 were never written: they read back as \\0"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
-    answer seekgap blocks
+    local blocks=${last_out#*bytes, } file_system
+    file_system=$(stat -f -c '%T, whose blocks are %S bytes' .)
+    answer seekgap blocks "${blocks%% of*} of 512 bytes on $file_system: the 30 bytes, the \
+zeros among them, fill part of one of its blocks"
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
         "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
 }

@@ -138,7 +138,11 @@ show_orphanmaker() {
     seconds_between seconds "$since" "$after_at"
     command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $child"
     show_output "$prefix.after"
-    answer orphanmaker adopted
+    local adopter_name="?"
+    { read -r adopter_name <"/proc/$adopter/comm"; } 2>/dev/null || true
+    answer orphanmaker adopted "process $adopter, $adopter_name$( ((adopter == 1)) &&
+        echo ", the first process of this system (or of this container)" ||
+        echo ", a subreaper")"
     note "the parent is gone: the orphan was adopted by process $adopter (init, or the nearest" \
         "subreaper)"
     show_output "$out" "$after_size"

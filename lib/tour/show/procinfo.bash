@@ -29,6 +29,14 @@ show_pidtimer() {
     heading pidtimer "how many ticks of the processor's counter one getpid call takes"
     ask pidtimer ticks
     typed pidtimer pidtimer
-    answer pidtimer ticks
+    local ticks=${last_out##*Time taken : } machine
+    ticks=${ticks%%[!0-9]*}
+    processor_said machine
+    if [[ $(uname -m) == aarch64 ]]; then
+        answer pidtimer ticks "$ticks ticks of the generic timer, which counts at tens of MHz"
+    else
+        answer pidtimer ticks "$ticks ticks: $machine. A physical machine without page-table \
+isolation counts some hundreds to a few thousand; a virtual machine with it, tens of thousands."
+    fi
     note "a new process id each run; the ticks vary with caches and the processor's state"
 }

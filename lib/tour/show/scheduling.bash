@@ -21,9 +21,21 @@ show_policyflip() {
     heading policyflip "its scheduling policy, then a request for another real-time one at priority 10"
     ask policyflip switch
     typed policyflip
-    answer policyflip switch
-    local last=${last_out%$'\n'}
+    local last=${last_out%$'\n'} who here
     last=${last##*$'\n'}
+    who_asks who
+    case $last in
+    "Current policy is 0")
+        here="0: the kernel refused, as the programs run as $who"
+        [[ $who != *" with "* ]] ||
+            here="0: the programs run as $who, yet the kernel refused: this cpu control group has no real-time runtime to give"
+        ;;
+    "Current policy is 2") here="2: the kernel granted the switch, as the programs run as $who" ;;
+    *) here="${last##* }" ;;
+    esac
+    # An ordinary user may still have a real-time allowance (ulimit -r).
+    ((EUID == 0)) || [[ $who == *" with "* ]] || here+=" (ulimit -r is $(ulimit -r))"
+    answer policyflip switch "$here"
     case $last in
     "Current policy is 0") note "still $(policy_name 0): the kernel refused the switch, silently" ;;
     "Current policy is "*) note "now $(policy_name "${last##* }"): the kernel granted the switch" ;;
@@ -34,7 +46,7 @@ show_policyflip() {
         answer policyflip realtime
         note "FIFO moves to round-robin (2), round-robin to FIFO (1)"
     else
-        note "chrt -f 10 / chrt -r 10 left out: real-time policies need root (or an rtprio limit) here"
+        note "chrt -f 10 / chrt -r 10 left out: real-time policies need CAP_SYS_NICE (or an rtprio limit) here"
         left_out policyflip realtime "chrt could not start a real-time policy"
     fi
 }
@@ -55,5 +67,13 @@ show_niceset() {
     note "the kernel keeps nice values between -20 and 19"
     ask niceset lower
     typed "niceset -5"
-    answer niceset lower
+    local who autogroup
+    who_asks who
+    autogroup_said autogroup
+    if ((last_status == 0)); then
+        answer niceset lower "granted, as the programs run as $who$( ((EUID == 0)) || has_capability 23 ||
+            echo " and ulimit -e is $(ulimit -e)"). Besides, $autogroup."
+    else
+        answer niceset lower "refused, as the programs run as $who. Besides, $autogroup."
+    fi
 }

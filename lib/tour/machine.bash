@@ -1,0 +1,63 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# What the tour can see of this machine, for the answers that depend on it: the tour's
+# capabilities and limits (its programs inherit them), autogroup, a virtual machine and
+# page-table isolation. Read with builtins from /proc and /sys.
+
+# has_capability NUMBER: whether the tour's effective capabilities hold capability NUMBER
+# (CAP_SYS_NICE is 23).
+has_capability() {
+    local key value
+    while read -r key value; do
+        [[ $key == CapEff: ]] && (((16#$value >> $1) & 1)) && return 0
+    done </proc/$$/status
+    return 1
+}
+
+# who_asks VAR: who runs the programs, as it matters for the scheduler: "root with
+# CAP_SYS_NICE", "root, but without CAP_SYS_NICE (as in a container that drops it)", or "an
+# ordinary user, without CAP_SYS_NICE".
+who_asks() {
+    if has_capability 23; then
+        printf -v "$1" '%s' "$( ((EUID == 0)) && echo root || echo "a user") with CAP_SYS_NICE"
+    elif ((EUID == 0)); then
+        printf -v "$1" '%s' "root, but without CAP_SYS_NICE (as in a container that drops it)"
+    else
+        printf -v "$1" '%s' "an ordinary user, without CAP_SYS_NICE"
+    fi
+}
+
+# autogroup_said VAR: what autogroup means here for two terminals and their nice values.
+autogroup_said() {
+    local enabled=""
+    { read -r enabled </proc/sys/kernel/sched_autogroup_enabled; } 2>/dev/null || true
+    case $enabled in
+    1) printf -v "$1" '%s' "autogroup is on here (/proc/sys/kernel/sched_autogroup_enabled is 1): \
+the programs of two terminals are two sessions, which share a busy processor equally whatever \
+their nice values; nice weighs processes within one session" ;;
+    0) printf -v "$1" '%s' "autogroup is off here: nice weighs every process against all the \
+others" ;;
+    *) printf -v "$1" '%s' "this kernel has no autogroup: nice weighs every process against all \
+the others" ;;
+    esac
+}
+
+# processor_said VAR: what the processor and the kernel make one getpid cost: a virtual
+# machine (the hypervisor flag) and page-table isolation (PTI) each make it dearer.
+processor_said() {
+    local key line flags="" meltdown="" processor_text
+    while IFS=: read -r key line; do
+        [[ $key == flags* ]] && flags=" $line " && break
+    done </proc/cpuinfo
+    { read -r meltdown </sys/devices/system/cpu/vulnerabilities/meltdown; } 2>/dev/null || true
+    if [[ $flags == *" hypervisor "* ]]; then
+        processor_text="this is a virtual machine (the processor shows the hypervisor flag)"
+    else
+        processor_text="this looks like a physical machine (no hypervisor flag)"
+    fi
+    if [[ $meltdown == *PTI* || $flags == *" pti "* ]]; then
+        processor_text+=", with page-table isolation on, which makes every entry into the kernel dearer"
+    else
+        processor_text+=", without page-table isolation"
+    fi
+    printf -v "$1" '%s' "$processor_text"
+}
