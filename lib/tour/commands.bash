@@ -12,12 +12,18 @@ last_out="" # what the last command line printed
 # error together) and, in the first terminal, its exit status when not 0. The output stays in
 # $last_out, the status in $last_status.
 typed_at() {
-    local prompt=$1 cmdline=$2 pid
+    local prompt=$1 cmdline=$2
     command_line "$prompt" "$cmdline"
-    spawn pid bash -c "$cmdline" </dev/null >"$tour_dir/last.out" 2>&1
-    last_status=0
+    # Through a pipe, not a file: on a full disk the output still arrives, with the programs'
+    # own reports of what they could not write.
+    local pid
+    last_status=0 last_out=""
+    IFS= read -r -d '' last_out < <(
+        close_tour_fds
+        exec bash -c "$cmdline" </dev/null 2>&1
+    ) || true
+    pid=$!
     wait "$pid" || last_status=$?
-    read_file last_out "$tour_dir/last.out"
     show_text "$last_out"
     ((last_status == 0)) || [[ -n $prompt ]] || note "exit status $last_status"
 }

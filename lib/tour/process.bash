@@ -16,6 +16,15 @@ open_fds=()         # descriptors the tour holds open; no program inherits them
 # sizes of what was seen of them.
 declare -gA demo=()
 
+# room_enough DIR: the tour fails, saying so, when the disk that holds DIR has less than the
+# megabyte its files take: the programs' files and views would come out empty.
+room_enough() {
+    local free size
+    read -r free size < <(stat -f -c '%a %S' "$1")
+    ((free * size >= 1024 * 1024)) ||
+        fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
+}
+
 # nap SECONDS: sleeps, without starting a process.
 nap() {
     read -r -t "$1" _ <>"$nap_fifo" || true
@@ -181,7 +190,6 @@ cleanup() {
         stop KILL "${started[@]}"
     fi
     wait 2>/dev/null
-    [[ -z $build_log ]] || rm -f "$build_log"
     close_tour_fds
     cd /
     if [[ -n $work ]] && ! $keep; then

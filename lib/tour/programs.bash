@@ -7,7 +7,6 @@
 
 selected=() # the programs asked for, by name, in the order of the folders
 unbuilt=""  # a program this processor cannot run, left out
-build_log="" # never set: the build's output is kept in memory, not in a file
 bin_dir=""
 
 selected_has() {

@@ -119,8 +119,7 @@ fd_table_full() {
 show_fdflood() {
     heading fdflood "opens five files over and over, never closing one, until no descriptor is left"
     local pid status=0
-    local cmdline="cd flood && ulimit -n $fd_limit && exec fdflood"
-    typed "mkdir flood"
+    local cmdline="mkdir -p flood && cd flood && ulimit -n $fd_limit && exec fdflood"
     command_line "" "($cmdline) &"
     spawn pid bash -c "$cmdline"
     emit "" "[1] $pid"
