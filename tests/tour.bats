@@ -19,12 +19,13 @@ leftovers() {
     return 0
 }
 
-# questions_in: the questions of a tour's --ask output or of a worksheet, one per line.
+# questions_in: the questions of a tour's --ask output or of a worksheet, one per line, each
+# after its number.
 questions_in() {
-    awk '/^Question( [0-9]+)?: / { if (q) print q; sub(/^Question( [0-9]+)?: /, ""); q = $0; next }
-        /^[ 0-9][ 0-9][0-9]\. / { if (q) print q; q = substr($0, 6); next }
+    awk '/^Question [0-9]+: / { if (q) print q; q = $2 " " substr($0, length($1 $2) + 3); next }
+        /^[ 0-9][ 0-9][0-9]\. / { if (q) print q; q = $1 " " substr($0, 6); next }
         q && /^     / { sub(/^ +/, ""); q = q " " $0; next }
-        { if (q) print q; q = "" } END { if (q) print q }'
+        { if (q) print q; q = "" } END { if (q) print q }' | sed 's/^\([0-9]*\)[:.] /\1 /'
 }
 
 # run_tour NAME ARGUMENT...: runs the tour in $BATS_FILE_TMPDIR/NAME, its scratch directory
@@ -249,7 +250,7 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$(grep -c 'Answer' <<<"$sheet")" -eq 0 ]
     [ "$(awk 'length > 80' <<<"$key")" = "" ]
     if [[ -z ${SYSLAB_EMULATOR:-} ]]; then
-        # every question the quick tour asked is on the sheet
+        # every question the quick tour asked is on the sheet, under the same number
         [ "$(comm -23 <(grep -v ': left out here: ' "$BATS_FILE_TMPDIR/quick/out" | questions_in | sort) \
             <(questions_in <<<"$sheet" | sort))" = "" ]
     fi
