@@ -306,4 +306,13 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         grep -Eq "^Here: $( ((refused)) && echo refused || echo granted), as the programs run as" \
             <<<"$output" || row_fails "$row: niceset" "$(grep '^Here' <<<"$output")" "$refused"
     done
+    # and what it says of autogroup is what the kernel says
+    local autogroup said
+    autogroup=$(cat /proc/sys/kernel/sched_autogroup_enabled 2>/dev/null) || autogroup=none
+    said=$(tr '\n' ' ' <<<"$output" | tr -s ' ')
+    case $autogroup in
+    1) [[ $said == *"autogroup is on here"* ]] ;;
+    0) [[ $said == *"autogroup is off here"* ]] ;;
+    *) [[ $said == *"this kernel has no autogroup"* ]] ;;
+    esac
 }
