@@ -16,11 +16,17 @@ typed_at() {
     command_line "$prompt" "$cmdline"
     # Through a pipe, not a file: on a full disk the output still arrives, with the programs'
     # own reports of what they could not write.
-    local pid
+    local pid words
     last_status=0 last_out=""
+    # A plain command (words and no shell syntax) is started as it is; others through bash.
+    if [[ $cmdline =~ ^[][A-Za-z0-9_./%:,=+-]+( [][A-Za-z0-9_./%:,=+-]+)*$ ]]; then
+        read -ra words <<<"$cmdline"
+    else
+        words=(bash -c "$cmdline")
+    fi
     IFS= read -r -d '' last_out < <(
         close_tour_fds
-        exec bash -c "$cmdline" </dev/null 2>&1
+        exec "${words[@]}" </dev/null 2>&1
     ) || true
     pid=$!
     wait "$pid" || last_status=$?
