@@ -75,7 +75,7 @@ build_programs() {
         -print -quit 2>/dev/null) || true
     [[ -z $path ]] || fail "$path can be changed by another user: the tour builds nothing in $root/build"
     if [[ $stale == "no "* ]]; then
-        printf 'Building the programs with CMake (the first time takes a minute)...\n'
+        printf 'Building the programs with CMake (the first time takes a while)...\n'
     else
         printf 'Building the programs again with CMake (%s changed)...\n' "$stale"
     fi
