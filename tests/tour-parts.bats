@@ -35,10 +35,11 @@ setup() {
     done
 }
 
-@test "questions: records with continuations; a malformed file named with its line, status 2" {
+@test "questions: records with kinds and continuations; a malformed file named with its line, status 2" {
     cat >good.txt <<'EOF'
 # a comment
 @seekgap one
+K: choice Yes|no|maybe no
 Q: first
    and more
 A: its answer
@@ -47,28 +48,39 @@ A: its answer
 @seekgap two
 Q: second
 A: another
+K: number -34
+@seekgap three
+Q: third
+A: free
 EOF
     question=() question_keys=()
     load_question_file good.txt
-    [ "${question_keys[*]}" = "seekgap one seekgap two" ]
+    [ "${question_keys[*]}" = "seekgap one seekgap two seekgap three" ]
     [ "${question[seekgap one.text]}" = "first and more" ]
     [ "${question[seekgap one.answer]}" = "its answer on two lines" ]
-    [ "${question[seekgap two.answer]}" = another ]
+    [ "${question[seekgap one.kind]} ${question[seekgap one.choices]} ${question[seekgap one.key]}" = "choice Yes|no|maybe no" ]
+    [ "${question[seekgap two.kind]} ${question[seekgap two.key]}" = "number -34" ]
+    [ "${question[seekgap three.kind]}" = free ]
 
     local rows=(
-        # file's lines (\n between) | the error
-        '@seekgap|good.txt:1: not "@PROGRAM KEY"'
-        '@nosuch key\nQ: q\nA: a|good.txt:1: no program nosuch'
-        'Q: q|good.txt:1: Q: before any @PROGRAM KEY'
-        '@seekgap k\nQ: q\nQ: again\nA: a|good.txt:3: a second Q: line for @seekgap k'
-        '@seekgap k\nQ: q\n\n  stray\nA: a|good.txt:4: a continuation line under nothing'
-        '@seekgap k\nQ: q\nA: a\nZ: what|good.txt:4: not "@PROGRAM KEY", "Q: ", "A: " or an indented line'
-        '@seekgap k\nQ: q\n@seekgap l\nQ: q\nA: a|good.txt:3: @seekgap k has no Q: and A: lines'
-        '@seekgap k\nQ: only a question|good.txt:2: @seekgap k has no Q: and A: lines'
+        # file's lines (\n between) => the error
+        '@seekgap => good.txt:1: not "@PROGRAM KEY"'
+        '@nosuch key\nQ: q\nA: a => good.txt:1: no program nosuch'
+        'Q: q => good.txt:1: Q: before any @PROGRAM KEY'
+        '@seekgap k\nQ: q\nQ: again\nA: a => good.txt:3: a second Q: line for @seekgap k'
+        '@seekgap k\nQ: q\n\n  stray\nA: a => good.txt:4: a continuation line under nothing'
+        '@seekgap k\nQ: q\nA: a\nZ: what => good.txt:4: not "@PROGRAM KEY", "K: ", "Q: ", "A: " or an indented line'
+        '@seekgap k\nQ: q\n@seekgap l\nQ: q\nA: a => good.txt:3: @seekgap k has no Q: and A: lines'
+        '@seekgap k\nQ: only a question => good.txt:2: @seekgap k has no Q: and A: lines'
+        '@seekgap k\nK: free\nK: free\nQ: q\nA: a => good.txt:3: a second K: line for @seekgap k'
+        '@seekgap k\nK: number\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
+        '@seekgap k\nK: number 1 2\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
+        '@seekgap k\nK: choice yes no\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
+        '@seekgap k\nK: choice yes|no maybe\nQ: q\nA: a => good.txt:2: the right choice maybe is not among yes|no'
     )
     local row lines error
     for row in "${rows[@]}"; do
-        IFS='|' read -r lines error <<<"$row"
+        lines=${row%% => *} error=${row#* => }
         printf '%b\n' "$lines" >good.txt
         run --separate-stderr load_question_file good.txt
         [[ $status == 2 && $stderr == "tour: $error" ]] || row_fails "$lines" "$status $stderr" "2 tour: $error"
@@ -117,9 +129,9 @@ EOF
     printf '@seekgap gap\nQ: reworded\nA: new\n' >own/mine.txt
     run "$tour" --worksheet --answers --questions own seekgap
     [ "$status" -eq 0 ]
-    grep -qx '  1. reworded' <<<"$output"
+    grep -qx '  2. reworded' <<<"$output"
     grep -qx '     Answer: new' <<<"$output"
-    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 2 ]
+    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 3 ]
 }
 
 @test "lab: what a lab may hold, and a directory it did not make refused as it is" {

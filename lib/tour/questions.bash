@@ -4,12 +4,16 @@
 # program and key and add the others. A file holds records:
 #
 #   @PROGRAM KEY
+#   K: number 34          the kind of answer: number N, choice A|B|C RIGHT, or free (the
+#                         default); a number or choice is what --ask checks a prediction
+#                         against, and what the worksheets give as the key
 #   Q: the question
 #      an indented line continues the line above
 #   A: the answer, with its reason
 #
-# Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text] and
-# question[PROGRAM KEY.answer] hold each entry, question_keys lists them in the order read.
+# Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text],
+# .answer, .kind, .key (the number or the right choice) and .choices (A|B|C) hold each entry;
+# question_keys lists them in the order read.
 declare -gA question=()
 question_keys=()
 
@@ -36,25 +40,61 @@ load_question_file() {
                 question_error "$file" "$number" "@$entry has no Q: and A: lines"
             entry="$program $key" part=""
             [[ -n ${question["$entry.text"]+set} ]] || question_keys+=("$entry")
-            question[$entry.text]="" question[$entry.answer]=""
+            question[$entry.text]="" question[$entry.answer]="" question[$entry.kind]=""
+            question[$entry.key]="" question[$entry.choices]=""
             ;;
-        'Q: '* | 'A: '*)
+        'Q: '* | 'A: '* | 'K: '*)
             [[ -n $entry ]] || question_error "$file" "$number" "${line:0:2} before any @PROGRAM KEY"
-            if [[ $line == Q* ]]; then part=text; else part=answer; fi
+            case $line in
+            Q*) part=text ;;
+            A*) part=answer ;;
+            K*) part=kind ;;
+            esac
             [[ -z ${question[$entry.$part]} ]] ||
                 question_error "$file" "$number" "a second ${line:0:2} line for @$entry"
             question[$entry.$part]=${line:3}
+            if [[ $part == kind ]]; then
+                read_kind "$entry" "$file" "$number"
+                part=""
+            fi
             ;;
         ' '*)
             [[ -n $part ]] || question_error "$file" "$number" "a continuation line under nothing"
             line=${line#"${line%%[! ]*}"}
             question[$entry.$part]+=" $line"
             ;;
-        *) question_error "$file" "$number" "not \"@PROGRAM KEY\", \"Q: \", \"A: \" or an indented line" ;;
+        *) question_error "$file" "$number" "not \"@PROGRAM KEY\", \"K: \", \"Q: \", \"A: \" or an indented line" ;;
         esac
     done <"$file"
     [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
         question_error "$file" "$number" "@$entry has no Q: and A: lines"
+    for entry in "${question_keys[@]}"; do
+        question[$entry.kind]=${question[$entry.kind]:-free}
+    done
+}
+
+# read_kind ENTRY FILE LINE: the kind line of ENTRY, taken apart into .kind, .key and
+# .choices: "number N" (N a whole number), "choice A|B... RIGHT" (words, RIGHT among
+# them; a prediction may differ from them in case) or "free".
+read_kind() {
+    local entry=$1 kind key choices rest
+    read -r kind key rest <<<"${question[$entry.kind]}"
+    case $kind in
+    number)
+        [[ -z $rest && $key =~ ^-?[0-9]+$ ]] || kind=""
+        ;;
+    choice)
+        choices=$key key=$rest
+        [[ $choices =~ ^[A-Za-z0-9-]+(\|[A-Za-z0-9-]+)+$ && $key =~ ^[A-Za-z0-9-]+$ ]] || kind=""
+        [[ -z $kind || "|$choices|" == *"|$key|"* ]] ||
+            question_error "$2" "$3" "the right choice $key is not among $choices"
+        ;;
+    free) [[ -z $key ]] || kind="" ;;
+    *) kind="" ;;
+    esac
+    [[ -n $kind ]] ||
+        question_error "$2" "$3" "not a kind: \"number N\", \"choice A|B... RIGHT\" or \"free\""
+    question[$entry.kind]=$kind question[$entry.key]=$key question[$entry.choices]=${choices:-}
 }
 
 # load_questions: the installed bank, one file per folder, then the teacher's own files.

@@ -3,7 +3,7 @@
 
 # What the tour knows of each program here (see lib/tour/show/scheduling.bash). fdflood run in
 # the lab itself, not in flood/, makes its five names there.
-fact[seekgap.asks]="gap blocks"
+fact[seekgap.asks]="offset gap blocks"
 fact[seekgap.needs]="seekgap.txt"
 fact[sizedecho.asks]="read"
 fact[bytecat.asks]="calls"
@@ -14,7 +14,7 @@ fact[stdinwait.long]="stdinwait's 10-second time-out"
 fact[exclcreate.asks]="first second"
 fact[exclcreate.makes]="exclcreate.txt"
 readonly fd_limit=64 # the ulimit -n under which fdflood fills its descriptor table
-fact[fdflood.asks]="full running"
+fact[fdflood.asks]="full each running"
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
 fact[makelinks.asks]="inodes again"
@@ -23,7 +23,9 @@ fact[makelinks.makes]="four.txt@link five.txt"
 
 show_seekgap() {
     heading seekgap "writes ten digits, seeks past the end of seekgap.txt and writes them again"
+    ask seekgap offset
     typed seekgap
+    answer seekgap offset
     ask seekgap gap
     observe "od -c seekgap.txt"
     answer seekgap gap
@@ -130,6 +132,9 @@ show_fdflood() {
     observe "ls /proc/$pid/fd | wc -l"
     answer fdflood full
     note "the table is full: $fd_limit descriptors, 0 to $((fd_limit - 1)); every further open fails"
+    ask fdflood each
+    observe "ls -l /proc/$pid/fd | grep -c one.txt"
+    answer fdflood each
     observe "ls -l flood"
     ask fdflood running
     observe "ps -o pid,stat,cmd -p $pid"
