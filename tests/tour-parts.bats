@@ -14,6 +14,16 @@ setup() {
     source "$tour"
 }
 
+# keys_of NAME: the key of each question of a student's sheet, one a line (empty: free).
+keys_of() {
+    local entry key
+    choose_student "$1"
+    for entry in "${question_keys[@]}"; do
+        fill key "${question[$entry.key]}"
+        printf '%s\n' "$key"
+    done
+}
+
 @test "wrap: 78 columns, a word longer than a line alone on its own, the continuation prefix" {
     local long=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx
     local seventy=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa
@@ -46,9 +56,9 @@ A: its answer
      on two lines
 
 @seekgap two
-Q: second
+Q: second, of {bytecat_bytes}
 A: another
-K: number -34
+K: number {bytecat_reads}
 @seekgap three
 Q: third
 A: free
@@ -59,7 +69,9 @@ EOF
     [ "${question[seekgap one.text]}" = "first and more" ]
     [ "${question[seekgap one.answer]}" = "its answer on two lines" ]
     [ "${question[seekgap one.kind]} ${question[seekgap one.choices]} ${question[seekgap one.key]}" = "choice Yes|no|maybe no" ]
-    [ "${question[seekgap two.kind]} ${question[seekgap two.key]}" = "number -34" ]
+    local text
+    fill text "${question[seekgap two.kind]} ${question[seekgap two.key]} ${question[seekgap two.text]}"
+    [ "$text" = "number 34 second, of 33" ]
     [ "${question[seekgap three.kind]}" = free ]
 
     local rows=(
@@ -77,6 +89,8 @@ EOF
         '@seekgap k\nK: number 1 2\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
         '@seekgap k\nK: choice yes no\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
         '@seekgap k\nK: choice yes|no maybe\nQ: q\nA: a => good.txt:2: the right choice maybe is not among yes|no'
+        '@seekgap k\nK: number {nosuch}\nQ: q\nA: a => good.txt:2: unknown placeholder {nosuch}'
+        '@seekgap k\nQ: q\nA: a\n   and {nope} => good.txt:4: unknown placeholder {nope}'
     )
     local row lines error
     for row in "${rows[@]}"; do
@@ -170,4 +184,42 @@ EOF
     run --separate-stderr make_lab link
     [ "$status" -eq 1 ]
     [ "$stderr" = "tour: link is a symbolic link: choose a new or empty directory" ]
+}
+
+@test "variants: the numbers a seed or a name gives, the same on any machine; two students differ" {
+    local rows=(
+        # the variant => its seed; seekgap.txt's bytes, sizedecho's size, bytecat.txt's bytes,
+        # niceset's start, first and second increment, exclcreate's command line, fdflood's
+        # ulimit -n and file, forkappend's runs, envdump's variables
+        ' => - 0 5 33 0 5 100 exclcreate 64 one.txt 3 2'
+        'seed 0 => 0 37 4 77 1 6 14 exclcreate 4<db.txt 24 three.txt 8 5'
+        'seed 1 => 1 55 3 54 4 1 4 exclcreate 3<db.txt 44 one.txt 4 4'
+        'seed 4294967295 => 4294967295 19 6 21 6 2 16 exclcreate 2>&- 120 three.txt 4 1'
+        'student Ann Lee => 3901051065 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+        'student   ann   LEE  => 3901051065 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+    )
+    local row how expected got
+    for row in "${rows[@]}"; do
+        how=${row%% => *} expected=${row#* => }
+        case $how in
+        seed*) choose_variant "${how#seed }" ;;
+        student*) choose_student "${how#student }" ;;
+        *) choose_variant ;;
+        esac
+        got="${variant_seed:--} ${variant[seekgap_bytes]} ${variant[sizedecho_size]}"
+        got+=" ${variant[bytecat_bytes]} ${variant[nice_start]} ${variant[nice_raise]}"
+        got+=" ${variant[nice_add]} ${variant[exclcreate]} ${variant[fdflood_limit]}"
+        got+=" ${variant[fdflood_file]} ${variant[forkappend_runs]} ${variant[envdump_count]}"
+        [[ $got == "$expected" ]] || row_fails "$how" "$got" "$expected"
+    done
+    # the files the lab is seeded with are of those sizes
+    mkdir lab
+    seed lab
+    [ "$(stat -c %s lab/seekgap.txt lab/bytecat.txt | paste -sd ' ')" = "23 21" ]
+
+    # Two students' keys differ in at least eight of the numbers asked for.
+    load_questions
+    local differ
+    differ=$(paste <(keys_of "Ann Lee") <(keys_of Bo) | awk -F '\t' '$1 != $2' | wc -l)
+    ((differ >= 8)) || row_fails "Ann Lee and Bo" "$differ differ" "8 or more"
 }

@@ -95,9 +95,10 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
             t = substr($1, 1, 1) ": " t; next }
         t && /^    / { sub(/^ +/, ""); t = t " " $0; next }
         { if (t) print t; t = "" } END { if (t) print t }' <<<"$output")
-    bank=$(cat "$BATS_TEST_DIRNAME"/../questions/*.txt | awk '/^@/ { if (t) print t; t = ""; next }
-        /^[QA]: / { if (t) print t; t = $0; next } /^ / && t { sub(/^ +/, ""); t = t " " $0; next }
-        { if (t) print t; t = "" } END { if (t) print t }' | sed 's/^\([QA]\): /\1: /')
+    # the bank's entries, their numbers filled in as the tour does
+    bank=$(bash -c "source '$tour'; load_questions"' && for entry in "${question_keys[@]}"; do
+        fill text "${question[$entry.text]}" && fill answer "${question[$entry.answer]}" &&
+        printf "Q: %s\nA: %s\n" "$text" "$answer"; done')
     [ -n "$pairs" ]
     # each printed question and answer, in pairs, stands in the bank as such a pair
     [ "$(paste -d '\n' <(grep '^Q: ' <<<"$pairs") <(grep '^A: ' <<<"$pairs") |
@@ -254,6 +255,10 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         [ "$(comm -23 <(grep -v ': left out here: ' "$BATS_FILE_TMPDIR/quick/out" | questions_in | sort) \
             <(questions_in <<<"$sheet" | sort))" = "" ]
     fi
+    # a student's sheet: the same questions, with that student's numbers
+    sheet=$("$tour" --worksheet --student "Ann Lee")
+    [ "$(sed -n 2p <<<"$sheet")" = "Student: Ann Lee (seed 3901051065)" ]
+    grep -q '^ 10\. seekgap.txt holds 23 bytes\.' <<<"$sheet"
 }
 
 @test "tour --lab: the seeded files and the lines to enter it; renewed, or refused as it is" {
@@ -269,6 +274,12 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$status" -eq 0 ]
     [ ! -e lab/exclcreate.txt ] && [ ! -s lab/seekgap.txt ] && [ ! -e lab/flood ]
     [ ! -e lab/four.txt ] && [ ! -e lab/five.txt ]
+    # a student's lab: that student's files, and the lines that name the numbers to use
+    run "$tour" --lab "$PWD/ann" --student "Ann Lee"
+    [ "$status" -eq 0 ]
+    [ "$(stat -c %s ann/seekgap.txt ann/bytecat.txt | paste -sd ' ')" = "23 21" ]
+    grep -qxF '    sizedecho: give it the size 9, then the line "partial read"' <<<"$output"
+    [[ $output == *" --lab $PWD/ann --student Ann\\ Lee"$'\n'* ]]
     touch lab/notes.txt
     local before
     before=$(cd lab && ls -lAR --time-style=+%s.%N)

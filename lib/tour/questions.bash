@@ -11,6 +11,7 @@
 #      an indented line continues the line above
 #   A: the answer, with its reason
 #
+# {NAME} in any of them stands for a number of the student's own (lib/tour/variants.bash).
 # Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text],
 # .answer, .kind, .key (the number or the right choice) and .choices (A|B|C) hold each entry;
 # question_keys lists them in the order read.
@@ -26,7 +27,7 @@ question_error() {
 # load_question_file FILE: adds the records of FILE to the bank.
 # shellcheck disable=SC2094 # FILE is only read; question_error names it
 load_question_file() {
-    local file=$1 line number=0 entry="" part="" program key rest
+    local file=$1 line number=0 entry="" part="" program key rest unknown
     while IFS= read -r line || [[ -n $line ]]; do
         number=$((number + 1))
         case $line in
@@ -65,6 +66,9 @@ load_question_file() {
             ;;
         *) question_error "$file" "$number" "not \"@PROGRAM KEY\", \"K: \", \"Q: \", \"A: \" or an indented line" ;;
         esac
+        if [[ $line != [@#]* && $line == *"{"* ]] && unknown_placeholder unknown "$line"; then
+            question_error "$file" "$number" "unknown placeholder $unknown"
+        fi
     done <"$file"
     [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
         question_error "$file" "$number" "@$entry has no Q: and A: lines"
@@ -74,14 +78,14 @@ load_question_file() {
 }
 
 # read_kind ENTRY FILE LINE: the kind line of ENTRY, taken apart into .kind, .key and
-# .choices: "number N" (N a whole number), "choice A|B... RIGHT" (words, RIGHT among
-# them; a prediction may differ from them in case) or "free".
+# .choices: "number N" (N a whole number or a {NAME}), "choice A|B... RIGHT" (words, RIGHT
+# among them; a prediction may differ from them in case) or "free".
 read_kind() {
     local entry=$1 kind key choices rest
     read -r kind key rest <<<"${question[$entry.kind]}"
     case $kind in
     number)
-        [[ -z $rest && $key =~ ^-?[0-9]+$ ]] || kind=""
+        [[ -z $rest && $key =~ ^(-?[0-9]+|\{[a-z_]+\})$ ]] || kind=""
         ;;
     choice)
         choices=$key key=$rest
@@ -170,8 +174,9 @@ number_questions() {
 ask() {
     $asking || return 0
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
-    local lead="Question ${question[$1 $2.number]}: "
-    say "$style_question" "$lead" "${lead//?/ }" "${question[$1 $2.text]}"
+    local lead="Question ${question[$1 $2.number]}: " text
+    fill text "${question[$1 $2.text]}"
+    say "$style_question" "$lead" "${lead//?/ }" "$text"
     if at_terminal; then
         pause "[Enter to see what the kernel does]"
     fi
@@ -181,7 +186,9 @@ ask() {
 # what this machine did and why, where that depends on the machine.
 answer() {
     $asking || return 0
-    say "$style_answer" "Answer: " "        " "${question[$1 $2.answer]}"
+    local text
+    fill text "${question[$1 $2.answer]}"
+    say "$style_answer" "Answer: " "        " "$text"
     [[ -z ${3:-} ]] || say "$style_answer" "Here: " "      " "$3"
     if at_terminal; then
         pause "[Enter for the next question]"

@@ -13,7 +13,6 @@ fact[stdinwait.asks]="ready timeout"
 fact[stdinwait.long]="stdinwait's 10-second time-out"
 fact[exclcreate.asks]="first second"
 fact[exclcreate.makes]="exclcreate.txt"
-readonly fd_limit=64 # the ulimit -n under which fdflood fills its descriptor table
 fact[fdflood.asks]="full each running"
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
@@ -29,13 +28,14 @@ show_seekgap() {
     ask seekgap gap
     observe "od -c seekgap.txt"
     answer seekgap gap
-    note "bytes 10 to 19 were never written: they read back as \\0"
+    note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
+        "they read back as \\0"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
     local blocks=${last_out#*bytes, } file_system
     file_system=$(stat -f -c '%T, whose blocks are %S bytes' .)
-    answer seekgap blocks "${blocks%% of*} of 512 bytes on $file_system: the 30 bytes, the \
-zeros among them, fill part of one of its blocks"
+    answer seekgap blocks "${blocks%% of*} of 512 bytes on $file_system: the \
+${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
         "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
 }
@@ -43,10 +43,11 @@ zeros among them, fill part of one of its blocks"
 show_sizedecho() {
     heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
     ask sizedecho read
-    typed "printf '5\\nhello world\\n' | sizedecho"
+    typed "printf '${variant[sizedecho_size]}\\n${variant[sizedecho_line]}\\n' | sizedecho"
     answer sizedecho read
-    note "the read took 5 bytes, \"hello\"; typed at a terminal, the rest of the line" \
-        "stays queued and the shell reads it as a command afterwards"
+    note "the read took ${variant[sizedecho_size]} bytes, \"${variant[sizedecho_echo]}\";" \
+        "typed at a terminal, the rest of the line stays queued and the shell reads it as a" \
+        "command afterwards"
 }
 
 show_bytecat() {
@@ -104,36 +105,37 @@ show_stdinwait() {
 show_exclcreate() {
     heading exclcreate "creates exclcreate.txt only if it is not there yet, and prints the descriptor"
     ask exclcreate first
-    typed exclcreate
+    typed "${variant[exclcreate]}"
     answer exclcreate first
     observe "ls -l exclcreate.txt"
     ask exclcreate second
-    typed exclcreate
+    typed "${variant[exclcreate]}"
     answer exclcreate second
     note "the second open failed (the file exists): -1"
 }
 
-fd_table_full() {
+fd_table_full() { # PID LIMIT
     local entries=("/proc/$1/fd/"*)
-    ((${#entries[@]} >= fd_limit))
+    ((${#entries[@]} >= $2))
 }
 
 show_fdflood() {
     heading fdflood "opens five files over and over, never closing one, until no descriptor is left"
-    local pid status=0
+    local pid status=0 fd_limit=${variant[fdflood_limit]} file=${variant[fdflood_file]}
     local cmdline="mkdir -p flood && cd flood && ulimit -n $fd_limit && exec fdflood"
     command_line "" "($cmdline) &"
     spawn pid bash -c "$cmdline"
     emit "" "[1] $pid"
     note "it prints nothing and never ends; the shell's job line gives its process id" \
         "(so does \$! after the &)"
-    wait_until "$ready_seconds" "fdflood filling its descriptor table" fd_table_full "$pid"
+    wait_until "$ready_seconds" "fdflood filling its descriptor table" \
+        fd_table_full "$pid" "$fd_limit"
     ask fdflood full
     observe "ls /proc/$pid/fd | wc -l"
     answer fdflood full
     note "the table is full: $fd_limit descriptors, 0 to $((fd_limit - 1)); every further open fails"
     ask fdflood each
-    observe "ls -l /proc/$pid/fd | grep -c one.txt"
+    observe "ls -l /proc/$pid/fd | grep -c $file"
     answer fdflood each
     observe "ls -l flood"
     ask fdflood running

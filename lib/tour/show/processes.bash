@@ -210,11 +210,13 @@ holds_bytes() {
 show_forkappend() {
     heading forkappend "parent and child append a 15-byte record each through the one descriptor they share"
     ask forkappend size
-    typed "forkappend; forkappend; forkappend"
+    typed "${variant[forkappend]}"
     # The parents do not wait for their children: the last record may still be on its way.
-    wait_until "$ready_seconds" "six records in forkappend.txt" holds_bytes forkappend.txt 90
+    wait_until "$ready_seconds" "$((2 * variant[forkappend_runs])) records in forkappend.txt" \
+        holds_bytes forkappend.txt "${variant[forkappend_bytes]}"
     observe "ls -l forkappend.txt"
     observe "od -c forkappend.txt"
     answer forkappend size
-    note "90 bytes: three records of each, never overwritten, in the scheduler's order"
+    note "${variant[forkappend_bytes]} bytes: ${variant[forkappend_runs]} records of each," \
+        "never overwritten, in the scheduler's order"
 }

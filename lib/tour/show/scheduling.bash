@@ -62,7 +62,7 @@ show_rrrange() {
 show_niceset() {
     heading niceset "adds its argument to its own nice value and prints the value before and after"
     ask niceset clamp
-    typed "niceset 5" "niceset 100"
+    typed "${variant[niceset]} ${variant[nice_raise]}" "${variant[niceset]} ${variant[nice_add]}"
     answer niceset clamp
     note "the kernel keeps nice values between -20 and 19"
     ask niceset lower
