@@ -165,6 +165,8 @@ rows_between_pauses() {
         "--student Bo --seed 1|tour: --student and --seed go separately"
         "--worksheet --seed 4294967296|tour: --seed takes a number from 0 to 4294967295"
         "--student=|tour: --student needs a name"
+        "--format gift|tour: --format goes with --worksheet"
+        "--worksheet --format pdf|tour: no format pdf: text, markdown or gift"
     )
     local row arguments error
     for row in "${rows[@]}"; do
