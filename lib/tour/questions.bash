@@ -169,24 +169,92 @@ number_questions() {
     done
 }
 
-# ask PROGRAM KEY: with --ask, the question under its number; on a terminal the tour waits
-# for Enter.
+# The predictions typed at --ask, by entry; what the views saw the kernel do, by entry; and the
+# entries whose prediction was checked, in order, for the score at the end.
+declare -gA prediction=() observation=()
+predicted=()
+
+# ask PROGRAM KEY: with --ask, the question under its number. On a terminal the tour then
+# takes a prediction of a number or a choice (Enter alone skips it), or waits for Enter.
 ask() {
     $asking || return 0
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: " text
     fill text "${question[$1 $2.text]}"
     say "$style_question" "$lead" "${lead//?/ }" "$text"
-    if at_terminal; then
+    at_terminal || return 0
+    if [[ ${question[$1 $2.kind]} == free ]]; then
         pause "[Enter to see what the kernel does]"
+    else
+        take_prediction "$1 $2"
     fi
 }
 
-# answer PROGRAM KEY [HERE]: with --ask, its answer, once the view has been shown; HERE says
-# what this machine did and why, where that depends on the machine.
+# take_prediction ENTRY: reads a prediction until it is of the entry's kind, or nothing: a
+# whole number, or one of the choices in any case.
+take_prediction() {
+    local entry=$1 typed prompt choices=${question[$1.choices]} choice
+    if [[ ${question[$entry.kind]} == number ]]; then
+        prompt="Your prediction, a number (Enter skips): "
+    else
+        prompt="Your prediction: ${choices//|/, }? (Enter skips) "
+        prompt=${prompt/", ${choices##*|}?"/" or ${choices##*|}?"}
+    fi
+    while true; do
+        read_line typed "$prompt"
+        read -r typed _ <<<"${typed,,}"
+        [[ -n $typed ]] || return 0
+        if [[ ${question[$entry.kind]} == number && $typed =~ ^([+-]?)0*([0-9]+)$ ]]; then
+            typed=${BASH_REMATCH[1]#+}${BASH_REMATCH[2]}
+            [[ $typed != -0 ]] || typed=0
+            break
+        fi
+        if [[ ${question[$entry.kind]} == choice ]]; then
+            for choice in ${choices//|/ }; do
+                [[ ${choice,,} == "$typed" ]] && typed=$choice && break 2
+            done
+        fi
+        note "that is not one of the answers asked for"
+    done
+    prediction[$entry]=$typed
+}
+
+# observed PROGRAM KEY VALUE: what the kernel did, as the view saw it, for the question's
+# check: a number, or one of the question's choices.
+observed() {
+    observation["$1 $2"]=$3
+}
+
+# observed_in PROGRAM KEY PATTERN: observed, from what the last command line printed: the
+# first group of the extended regular expression PATTERN in the last line that it matches.
+observed_in() {
+    local line
+    while IFS= read -r line; do
+        [[ ! $line =~ $3 ]] || observation["$1 $2"]=${BASH_REMATCH[1]}
+    done <<<"$last_out"
+}
+
+# answer PROGRAM KEY [HERE]: with --ask, once the view has been shown: whether a prediction
+# matched what the view saw, then the answer; HERE says what this machine did and why, where
+# that depends on the machine.
 answer() {
     $asking || return 0
-    local text
+    local entry="$1 $2" seen text
+    if [[ -n ${prediction[$entry]+set} ]]; then
+        seen=${observation[$entry]-}
+        if [[ -z $seen || (${question[$entry.kind]} == choice &&
+            "|${question[$entry.choices]}|" != *"|$seen|"*) ]]; then
+            text="Not checked: the tour did not see what the kernel did."
+        else
+            predicted+=("$entry")
+            text="The kernel here: $seen. Matched."
+            [[ ${prediction[$entry]} == "$seen" ]] || {
+                text="The kernel here: $seen. Missed."
+                question[$entry.missed]=yes
+            }
+        fi
+        say "$style_answer" "" "" "Your prediction: ${prediction[$entry]}. $text"
+    fi
     fill text "${question[$1 $2.answer]}"
     say "$style_answer" "Answer: " "        " "$text"
     [[ -z ${3:-} ]] || say "$style_answer" "Here: " "      " "$3"
@@ -202,4 +270,23 @@ left_out() {
     asked "$1" "$2" || fail "show_$1 leaves out \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: "
     say "$style_question" "$lead" "${lead//?/ }" "left out here: $3"
+}
+
+# prediction_score: after the tour, how many of the predictions checked matched, and the
+# numbers of the questions missed.
+prediction_score() {
+    ((${#predicted[@]} > 0)) || return 0
+    local entry missed=() text numbers
+    for entry in "${predicted[@]}"; do
+        [[ -z ${question[$entry.missed]:-} ]] || missed+=("${question[$entry.number]}")
+    done
+    text="$((${#predicted[@]} - ${#missed[@]})) of ${#predicted[@]} predictions matched"
+    if ((${#missed[@]} == 1)); then
+        text+="; missed: question ${missed[0]}"
+    elif ((${#missed[@]} > 1)); then
+        listed numbers "${missed[@]}"
+        text+="; missed: questions $numbers"
+    fi
+    emit "" ""
+    say "$style_answer" "" "" "$text."
 }

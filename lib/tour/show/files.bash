@@ -24,9 +24,11 @@ show_seekgap() {
     heading seekgap "writes ten digits, seeks past the end of seekgap.txt and writes them again"
     ask seekgap offset
     typed seekgap
+    observed_in seekgap offset '^offset : (-?[0-9]+)'
     answer seekgap offset
     ask seekgap gap
     observe "od -c seekgap.txt"
+    observe_first_zero_byte seekgap gap
     answer seekgap gap
     note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
         "they read back as \\0"
@@ -40,10 +42,29 @@ ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its bl
         "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
 }
 
+# observe_first_zero_byte PROGRAM KEY: observed, the offset of the first zero byte in the
+# od -c that the last command line printed.
+observe_first_zero_byte() {
+    local line offset i
+    while IFS= read -r line; do
+        [[ $line =~ ^([0-7]{7}) ]] || continue
+        offset=$((8#${BASH_REMATCH[1]}))
+        for ((i = 0; i < 16; i++)); do
+            [[ ${line:7+4*i:4} != '  \0' ]] || {
+                observed "$1" "$2" $((offset + i))
+                return
+            }
+        done
+    done <<<"$last_out"
+}
+
 show_sizedecho() {
     heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
     ask sizedecho read
     typed "printf '${variant[sizedecho_size]}\\n${variant[sizedecho_line]}\\n' | sizedecho"
+    local echoed=${last_out%$'\n'}
+    echoed=${echoed##*$'\n'}
+    observed sizedecho read "${#echoed}"
     answer sizedecho read
     note "the read took ${variant[sizedecho_size]} bytes, \"${variant[sizedecho_echo]}\";" \
         "typed at a terminal, the rest of the line stays queued and the shell reads it as a" \
@@ -56,6 +77,7 @@ show_bytecat() {
     if strace_usable; then
         ask bytecat calls
         traced "strace -c -e trace=read,write -P \"\$PWD/bytecat.txt\" -P /dev/null bytecat >/dev/null"
+        observed_in bytecat calls '^ +[0-9.]+ +[0-9.]+ +[0-9]+ +([0-9]+)( +[0-9]+)? +read$'
         answer bytecat calls
         local size
         size_at size bytecat.txt
@@ -82,6 +104,11 @@ show_stdinwait() {
     heading stdinwait "waits at most 10 seconds for input with select, and says whether it came"
     ask stdinwait ready
     typed "echo hello | stdinwait"
+    if [[ $last_out == *"The data is now available"* ]]; then
+        observed stdinwait ready no
+    else
+        observed stdinwait ready yes
+    fi
     answer stdinwait ready
     note "input was there at once; stdinwait does not read it"
     $quick && return
@@ -99,6 +126,7 @@ show_stdinwait() {
     read -r ended <"$tour_dir/stdinwait.end"
     seconds_between seconds "${demo[stdinwait_started]}" "$ended"
     note "the verdict came $seconds s after the start"
+    observed stdinwait timeout $(((ended - demo[stdinwait_started] + 500000) / 1000000))
     answer stdinwait timeout
 }
 
@@ -106,10 +134,12 @@ show_exclcreate() {
     heading exclcreate "creates exclcreate.txt only if it is not there yet, and prints the descriptor"
     ask exclcreate first
     typed "${variant[exclcreate]}"
+    observed_in exclcreate first '^The file descriptor value is: (-?[0-9]+)$'
     answer exclcreate first
     observe "ls -l exclcreate.txt"
     ask exclcreate second
     typed "${variant[exclcreate]}"
+    observed_in exclcreate second '^The file descriptor value is: (-?[0-9]+)$'
     answer exclcreate second
     note "the second open failed (the file exists): -1"
 }
@@ -132,14 +162,19 @@ show_fdflood() {
         fd_table_full "$pid" "$fd_limit"
     ask fdflood full
     observe "ls /proc/$pid/fd | wc -l"
+    observed_in fdflood full '^ *([0-9]+)$'
     answer fdflood full
     note "the table is full: $fd_limit descriptors, 0 to $((fd_limit - 1)); every further open fails"
     ask fdflood each
     observe "ls -l /proc/$pid/fd | grep -c $file"
+    observed_in fdflood each '^([0-9]+)$'
     answer fdflood each
     observe "ls -l flood"
     ask fdflood running
     observe "ps -o pid,stat,cmd -p $pid"
+    local state
+    stat_field state "$pid" 3
+    if [[ $state == R ]]; then observed fdflood running yes; else observed fdflood running no; fi
     answer fdflood running
     note "still running (R): it keeps trying at full speed"
     command_line "second terminal" "kill $pid"
@@ -153,10 +188,17 @@ show_makelinks() {
     typed makelinks
     ask makelinks inodes
     observe "ls -li three.txt four.txt five.txt"
+    observed_in makelinks inodes '^ *[0-9]+ +[-rwxsStT]{10}[.+]? +([0-9]+) .* three\.txt$'
     answer makelinks inodes
     note "four.txt is a link to the name; five.txt shares three.txt's inode (link count 2)"
     ask makelinks again
     typed makelinks
+    # both calls refused, as makelinks reports it, or else a name replaced
+    if [[ $last_out == *"File exists"*"File exists"* ]]; then
+        observed makelinks again no
+    else
+        observed makelinks again yes
+    fi
     answer makelinks again
     note "the second time both names exist"
 }

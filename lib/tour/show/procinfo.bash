@@ -19,6 +19,9 @@ show_envdump() {
     note 'the second terminal finds its process id with: pgrep -n -u "$USER" envdump'
     ask envdump environ
     observe "tr '\\0' '\\n' </proc/${pty[environ.program]}/environ"
+    local entries
+    mapfile -d '' entries <"/proc/${pty[environ.program]}/environ"
+    observed envdump environ "${#entries[@]}"
     answer envdump environ
     note "Enter:"
     pty_type environ $'\n'
