@@ -14,6 +14,16 @@ setup() {
     source "$tour"
 }
 
+# keys_of NAME: the key of each question of a student's sheet, one a line (empty: free).
+keys_of() {
+    local entry key
+    choose_student "$1"
+    for entry in "${question_keys[@]}"; do
+        fill key "${question[$entry.key]}"
+        printf '%s\n' "$key"
+    done
+}
+
 @test "wrap: 78 columns, a word longer than a line alone on its own, the continuation prefix" {
     local long=xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx
     local seventy=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa
@@ -35,40 +45,56 @@ setup() {
     done
 }
 
-@test "questions: records with continuations; a malformed file named with its line, status 2" {
+@test "questions: records with kinds and continuations; a malformed file named with its line, status 2" {
     cat >good.txt <<'EOF'
 # a comment
 @seekgap one
+K: choice Yes|no|maybe no
 Q: first
    and more
 A: its answer
      on two lines
 
 @seekgap two
-Q: second
+Q: second, of {bytecat_bytes}
 A: another
+K: number {bytecat_reads}
+@seekgap three
+Q: third
+A: free
 EOF
     question=() question_keys=()
     load_question_file good.txt
-    [ "${question_keys[*]}" = "seekgap one seekgap two" ]
+    [ "${question_keys[*]}" = "seekgap one seekgap two seekgap three" ]
     [ "${question[seekgap one.text]}" = "first and more" ]
     [ "${question[seekgap one.answer]}" = "its answer on two lines" ]
-    [ "${question[seekgap two.answer]}" = another ]
+    [ "${question[seekgap one.kind]} ${question[seekgap one.choices]} ${question[seekgap one.key]}" = "choice Yes|no|maybe no" ]
+    local text
+    fill text "${question[seekgap two.kind]} ${question[seekgap two.key]} ${question[seekgap two.text]}"
+    [ "$text" = "number 34 second, of 33" ]
+    [ "${question[seekgap three.kind]}" = free ]
 
     local rows=(
-        # file's lines (\n between) | the error
-        '@seekgap|good.txt:1: not "@PROGRAM KEY"'
-        '@nosuch key\nQ: q\nA: a|good.txt:1: no program nosuch'
-        'Q: q|good.txt:1: Q: before any @PROGRAM KEY'
-        '@seekgap k\nQ: q\nQ: again\nA: a|good.txt:3: a second Q: line for @seekgap k'
-        '@seekgap k\nQ: q\n\n  stray\nA: a|good.txt:4: a continuation line under nothing'
-        '@seekgap k\nQ: q\nA: a\nZ: what|good.txt:4: not "@PROGRAM KEY", "Q: ", "A: " or an indented line'
-        '@seekgap k\nQ: q\n@seekgap l\nQ: q\nA: a|good.txt:3: @seekgap k has no Q: and A: lines'
-        '@seekgap k\nQ: only a question|good.txt:2: @seekgap k has no Q: and A: lines'
+        # file's lines (\n between) => the error
+        '@seekgap => good.txt:1: not "@PROGRAM KEY"'
+        '@nosuch key\nQ: q\nA: a => good.txt:1: no program nosuch'
+        'Q: q => good.txt:1: Q: before any @PROGRAM KEY'
+        '@seekgap k\nQ: q\nQ: again\nA: a => good.txt:3: a second Q: line for @seekgap k'
+        '@seekgap k\nQ: q\n\n  stray\nA: a => good.txt:4: a continuation line under nothing'
+        '@seekgap k\nQ: q\nA: a\nZ: what => good.txt:4: not "@PROGRAM KEY", "K: ", "Q: ", "A: " or an indented line'
+        '@seekgap k\nQ: q\n@seekgap l\nQ: q\nA: a => good.txt:3: @seekgap k has no Q: and A: lines'
+        '@seekgap k\nQ: only a question => good.txt:2: @seekgap k has no Q: and A: lines'
+        '@seekgap k\nK: free\nK: free\nQ: q\nA: a => good.txt:3: a second K: line for @seekgap k'
+        '@seekgap k\nK: number\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
+        '@seekgap k\nK: number 1 2\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
+        '@seekgap k\nK: choice yes no\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
+        '@seekgap k\nK: choice yes|no maybe\nQ: q\nA: a => good.txt:2: the right choice maybe is not among yes|no'
+        '@seekgap k\nK: number {nosuch}\nQ: q\nA: a => good.txt:2: unknown placeholder {nosuch}'
+        '@seekgap k\nQ: q\nA: a\n   and {nope} => good.txt:4: unknown placeholder {nope}'
     )
     local row lines error
     for row in "${rows[@]}"; do
-        IFS='|' read -r lines error <<<"$row"
+        lines=${row%% => *} error=${row#* => }
         printf '%b\n' "$lines" >good.txt
         run --separate-stderr load_question_file good.txt
         [[ $status == 2 && $stderr == "tour: $error" ]] || row_fails "$lines" "$status $stderr" "2 tour: $error"
@@ -117,9 +143,9 @@ EOF
     printf '@seekgap gap\nQ: reworded\nA: new\n' >own/mine.txt
     run "$tour" --worksheet --answers --questions own seekgap
     [ "$status" -eq 0 ]
-    grep -qx '  1. reworded' <<<"$output"
+    grep -qx '  2. reworded' <<<"$output"
     grep -qx '     Answer: new' <<<"$output"
-    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 2 ]
+    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 3 ]
 }
 
 @test "lab: what a lab may hold, and a directory it did not make refused as it is" {
@@ -158,4 +184,42 @@ EOF
     run --separate-stderr make_lab link
     [ "$status" -eq 1 ]
     [ "$stderr" = "tour: link is a symbolic link: choose a new or empty directory" ]
+}
+
+@test "variants: the numbers a seed or a name gives, the same on any machine; two students differ" {
+    local rows=(
+        # the variant => its seed; seekgap.txt's bytes, sizedecho's size, bytecat.txt's bytes,
+        # niceset's start, first and second increment, exclcreate's command line, fdflood's
+        # ulimit -n and file, forkappend's runs, envdump's variables
+        ' => - 0 5 33 0 5 100 exclcreate 64 one.txt 3 2'
+        'seed 0 => 0 37 4 77 1 6 14 exclcreate 4<db.txt 24 three.txt 8 5'
+        'seed 1 => 1 55 3 54 4 1 4 exclcreate 3<db.txt 44 one.txt 4 4'
+        'seed 4294967295 => 4294967295 19 6 21 6 2 16 exclcreate 2>&- 120 three.txt 4 1'
+        'student Ann Lee => 3901051065 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+        'student   ann   LEE  => 3901051065 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+    )
+    local row how expected got
+    for row in "${rows[@]}"; do
+        how=${row%% => *} expected=${row#* => }
+        case $how in
+        seed*) choose_variant "${how#seed }" ;;
+        student*) choose_student "${how#student }" ;;
+        *) choose_variant ;;
+        esac
+        got="${variant_seed:--} ${variant[seekgap_bytes]} ${variant[sizedecho_size]}"
+        got+=" ${variant[bytecat_bytes]} ${variant[nice_start]} ${variant[nice_raise]}"
+        got+=" ${variant[nice_add]} ${variant[exclcreate]} ${variant[fdflood_limit]}"
+        got+=" ${variant[fdflood_file]} ${variant[forkappend_runs]} ${variant[envdump_count]}"
+        [[ $got == "$expected" ]] || row_fails "$how" "$got" "$expected"
+    done
+    # the files the lab is seeded with are of those sizes
+    mkdir lab
+    seed lab
+    [ "$(stat -c %s lab/seekgap.txt lab/bytecat.txt | paste -sd ' ')" = "23 21" ]
+
+    # Two students' keys differ in at least eight of the numbers asked for.
+    load_questions
+    local differ
+    differ=$(paste <(keys_of "Ann Lee") <(keys_of Bo) | awk -F '\t' '$1 != $2' | wc -l)
+    ((differ >= 8)) || row_fails "Ann Lee and Bo" "$differ differ" "8 or more"
 }

@@ -162,6 +162,11 @@ rows_between_pauses() {
         "--worksheet --step --keep|tour: --step goes with the tour, not with --worksheet"
         "--lab $PWD/lab --quick|tour: --quick goes with the tour, not with --lab"
         "--answers|tour: --answers goes with --worksheet"
+        "--student Bo --seed 1|tour: --student and --seed go separately"
+        "--worksheet --seed 4294967296|tour: --seed takes a number from 0 to 4294967295"
+        "--student=|tour: --student needs a name"
+        "--format gift|tour: --format goes with --worksheet"
+        "--worksheet --format pdf|tour: no format pdf: text, markdown or gift"
     )
     local row arguments error
     for row in "${rows[@]}"; do

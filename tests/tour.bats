@@ -95,9 +95,10 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
             t = substr($1, 1, 1) ": " t; next }
         t && /^    / { sub(/^ +/, ""); t = t " " $0; next }
         { if (t) print t; t = "" } END { if (t) print t }' <<<"$output")
-    bank=$(cat "$BATS_TEST_DIRNAME"/../questions/*.txt | awk '/^@/ { if (t) print t; t = ""; next }
-        /^[QA]: / { if (t) print t; t = $0; next } /^ / && t { sub(/^ +/, ""); t = t " " $0; next }
-        { if (t) print t; t = "" } END { if (t) print t }' | sed 's/^\([QA]\): /\1: /')
+    # the bank's entries, their numbers filled in as the tour does
+    bank=$(bash -c "source '$tour'; load_questions"' && for entry in "${question_keys[@]}"; do
+        fill text "${question[$entry.text]}" && fill answer "${question[$entry.answer]}" &&
+        printf "Q: %s\nA: %s\n" "$text" "$answer"; done')
     [ -n "$pairs" ]
     # each printed question and answer, in pairs, stands in the bank as such a pair
     [ "$(paste -d '\n' <(grep '^Q: ' <<<"$pairs") <(grep '^A: ' <<<"$pairs") |
@@ -254,6 +255,71 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         [ "$(comm -23 <(grep -v ': left out here: ' "$BATS_FILE_TMPDIR/quick/out" | questions_in | sort) \
             <(questions_in <<<"$sheet" | sort))" = "" ]
     fi
+    # a student's sheet: the same questions, with that student's numbers
+    sheet=$("$tour" --worksheet --student "Ann Lee")
+    [ "$(sed -n 2p <<<"$sheet")" = "Student: Ann Lee (seed 3901051065)" ]
+    grep -q '^ 10\. seekgap.txt holds 23 bytes\.' <<<"$sheet"
+}
+
+@test "tour --worksheet --format markdown: every question rendered, numbered, under its folder" {
+    local renderers=() renderer options md html got expected
+    command -v cmark >/dev/null && renderers+=("cmark")
+    command -v pandoc >/dev/null && renderers+=("pandoc -f markdown-smart --wrap=none -t html")
+    ((${#renderers[@]} > 0)) || skip "nothing to render Markdown with: apt-get install cmark"
+    for options in "" "--answers --student Bo"; do
+        # shellcheck disable=SC2086 # the options' words
+        md=$("$tour" --worksheet --format markdown $options)
+        # shellcheck disable=SC2086 # the questions alone, without the answers, as HTML text
+        expected=$("$tour" --worksheet ${options#--answers} | questions_in |
+            sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g')
+        for renderer in "${renderers[@]}"; do
+            html=$($renderer <<<"$md")
+            # each question a paragraph of its own under its number, in the order of the sheet
+            got=$(sed -n 's|^<p><strong>\([0-9]*\)\.</strong> \(.*\)</p>$|\1 \2|p' <<<"$html" |
+                sed 's/&quot;/"/g')
+            [ "$got" = "$expected" ] || {
+                diff <(echo "$expected") <(echo "$got") || true
+                false
+            }
+            [ "$(grep -c '^<h2[ >]' <<<"$html")" -eq 6 ]
+            # no text was taken for markup: the only tags are the page's own
+            [ "$(grep -o '<[^>]*>' <<<"$html" | sed 's/ .*/>/' | sort -u | grep -vx \
+                -e '</\{0,1\}\(h[123]\|p\|strong\)>' -e '<hr */\{0,1\}>')" = "" ]
+            [ "$(grep -c '<strong>Answer:</strong>' <<<"$html")" -eq \
+                $((${#options} > 0 ? $(wc -l <<<"$expected") : 0)) ]
+        done
+    done
+}
+
+@test "tour --worksheet --format gift: parsed by gift-pegjs, one question of its kind per entry" {
+    local modules=${SYSLAB_NODE_MODULES:-$BATS_TEST_DIRNAME/../build/node/node_modules}
+    command -v node >/dev/null || skip "no node to run the GIFT parser: apt-get install nodejs npm"
+    [[ -d $modules/gift-pegjs ]] ||
+        skip "no GIFT parser in $modules: npm install --prefix build/node gift-pegjs"
+    # The kinds the bank's files give: a number, a choice, free (also without a K: line).
+    local bank
+    bank=$(awk '/^@/ { if (t) print kind " " t; t = substr($0, 2); kind = "Essay" }
+        /^K: number / { kind = "Numerical" } /^K: choice / { kind = "MC" }
+        END { print kind " " t }' "$BATS_TEST_DIRNAME"/../questions/*.txt | sort)
+    local options gift parsed
+    for options in "" "--student Bo"; do
+        # shellcheck disable=SC2086 # the options' words
+        gift=$("$tour" --worksheet --answers --format gift $options)
+        parsed=$(node -e '
+            const questions = require(process.argv[1] + "/gift-pegjs").parse(require("fs").readFileSync(0, "utf8"));
+            for (const q of questions) {
+                if (q.type === "Category") { console.log("Category\t" + q.title); continue; }
+                const right = q.type === "MC" ? q.choices.filter(c => c.isCorrect).length : 1;
+                console.log(q.type + "\t" + q.title + "\t" + right + "\t" + q.stem.text);
+            }' "$modules" <<<"$gift")
+        [ "$(grep -c '^Category' <<<"$parsed")" -eq 6 ]
+        [ "$(grep -v '^Category' <<<"$parsed" | cut -f 1,2 | tr '\t' ' ' | sort)" = "$bank" ]
+        # one right choice each; the stems, unescaped, are the questions of the text sheet
+        [ "$(grep -v '^Category' <<<"$parsed" | cut -f 3 | sort -u)" = 1 ]
+        # shellcheck disable=SC2086
+        [ "$(grep -v '^Category' <<<"$parsed" | cut -f 4)" = \
+            "$("$tour" --worksheet $options | questions_in | cut -d ' ' -f 2-)" ]
+    done
 }
 
 @test "tour --lab: the seeded files and the lines to enter it; renewed, or refused as it is" {
@@ -269,6 +335,12 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$status" -eq 0 ]
     [ ! -e lab/exclcreate.txt ] && [ ! -s lab/seekgap.txt ] && [ ! -e lab/flood ]
     [ ! -e lab/four.txt ] && [ ! -e lab/five.txt ]
+    # a student's lab: that student's files, and the lines that name the numbers to use
+    run "$tour" --lab "$PWD/ann" --student "Ann Lee"
+    [ "$status" -eq 0 ]
+    [ "$(stat -c %s ann/seekgap.txt ann/bytecat.txt | paste -sd ' ')" = "23 21" ]
+    grep -qxF '    sizedecho: give it the size 9, then the line "partial read"' <<<"$output"
+    [[ $output == *" --lab $PWD/ann --student Ann\\ Lee"$'\n'* ]]
     touch lab/notes.txt
     local before
     before=$(cd lab && ls -lAR --time-style=+%s.%N)

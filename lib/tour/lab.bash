@@ -30,15 +30,16 @@ seed() {
     (cd -P -- "$1" && seed_here)
 }
 
-# seed_here: creates the programs' files in the current directory, each a new name.
+# seed_here: creates the programs' files in the current directory, each a new name;
+# seekgap.txt and bytecat.txt hold $seekgap_text and $bytecat_text (lib/tour/variants.bash).
 # shellcheck disable=SC2016 # childprog_out's own $0, $# and $*
 seed_here() {
     umask 022
     set -o noclobber
     mkdir childprog &&
         : >db.txt &&
-        : >seekgap.txt &&
-        printf 'One read and one write per byte.\n' >bytecat.txt &&
+        printf '%s' "$seekgap_text" >seekgap.txt &&
+        printf '%s' "$bytecat_text" >bytecat.txt &&
         printf 'The target of the links.\n' >three.txt &&
         printf 'A file to list.\n' >lsdemo.txt &&
         printf '%s\n' '#!/bin/sh' \
@@ -174,8 +175,9 @@ make_lab() {
     if ((uid != EUID)); then
         gid=$(id -g -- "$lab_for")
         lab=$(cd / && setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- \
-            "$BASH" -c "$(declare -p lab_mark; declare -f fail write_lab fill_lab seed_here \
-                foreign_entries foreign_in); write_lab \"\$@\"" tour "$given" "$path" "$names") ||
+            "$BASH" -c "$(declare -p lab_mark seekgap_text bytecat_text; declare -f fail \
+                write_lab fill_lab seed_here foreign_entries foreign_in); write_lab \"\$@\"" \
+                tour "$given" "$path" "$names") ||
             exit 1
     else
         ((EUID != 0)) || roots_own "$given" "$path"
@@ -195,7 +197,7 @@ make_lab() {
     # shellcheck disable=SC2016 # printed for the user to type
     printf '    lslocks -p "$(pgrep -n -u "$USER" exclusivehold)"\n\n'
     printf 'The same command again puts every file back as new:\n\n'
-    printf '    %s --lab %s%s\n' "$(tour_command)" "$quoted_dir" "$for"
+    printf '    %s --lab %s%s%s\n' "$(tour_command)" "$quoted_dir" "$for" "$(variant_options)"
 }
 
 # roots_own GIVEN PATH: root makes a lab of its own only along a path of its own: each step of

@@ -207,6 +207,7 @@ show_tour() {
     emit "" "seekgap.txt, bytecat.txt, three.txt, lsdemo.txt and childprog/childprog_out."
     emit "" "Lines that begin with [second terminal] show what another terminal shows at"
     emit "" "that moment; lines that begin with # are the tour's remarks."
+    [[ -z $variant_seed ]] || note "with the numbers of $(variant_label)"
 
     local left_out=() parts=() name path folder="" shown=() key
     for path in "${programs[@]}"; do

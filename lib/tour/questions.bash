@@ -4,12 +4,17 @@
 # program and key and add the others. A file holds records:
 #
 #   @PROGRAM KEY
+#   K: number 34          the kind of answer: number N, choice A|B|C RIGHT, or free (the
+#                         default); a number or choice is what --ask checks a prediction
+#                         against, and what the worksheets give as the key
 #   Q: the question
 #      an indented line continues the line above
 #   A: the answer, with its reason
 #
-# Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text] and
-# question[PROGRAM KEY.answer] hold each entry, question_keys lists them in the order read.
+# {NAME} in any of them stands for a number of the student's own (lib/tour/variants.bash).
+# Lines that begin with # and blank lines are passed over. question[PROGRAM KEY.text],
+# .answer, .kind, .key (the number or the right choice) and .choices (A|B|C) hold each entry;
+# question_keys lists them in the order read.
 declare -gA question=()
 question_keys=()
 
@@ -22,7 +27,7 @@ question_error() {
 # load_question_file FILE: adds the records of FILE to the bank.
 # shellcheck disable=SC2094 # FILE is only read; question_error names it
 load_question_file() {
-    local file=$1 line number=0 entry="" part="" program key rest
+    local file=$1 line number=0 entry="" part="" program key rest unknown
     while IFS= read -r line || [[ -n $line ]]; do
         number=$((number + 1))
         case $line in
@@ -36,25 +41,64 @@ load_question_file() {
                 question_error "$file" "$number" "@$entry has no Q: and A: lines"
             entry="$program $key" part=""
             [[ -n ${question["$entry.text"]+set} ]] || question_keys+=("$entry")
-            question[$entry.text]="" question[$entry.answer]=""
+            question[$entry.text]="" question[$entry.answer]="" question[$entry.kind]=""
+            question[$entry.key]="" question[$entry.choices]=""
             ;;
-        'Q: '* | 'A: '*)
+        'Q: '* | 'A: '* | 'K: '*)
             [[ -n $entry ]] || question_error "$file" "$number" "${line:0:2} before any @PROGRAM KEY"
-            if [[ $line == Q* ]]; then part=text; else part=answer; fi
+            case $line in
+            Q*) part=text ;;
+            A*) part=answer ;;
+            K*) part=kind ;;
+            esac
             [[ -z ${question[$entry.$part]} ]] ||
                 question_error "$file" "$number" "a second ${line:0:2} line for @$entry"
             question[$entry.$part]=${line:3}
+            if [[ $part == kind ]]; then
+                read_kind "$entry" "$file" "$number"
+                part=""
+            fi
             ;;
         ' '*)
             [[ -n $part ]] || question_error "$file" "$number" "a continuation line under nothing"
             line=${line#"${line%%[! ]*}"}
             question[$entry.$part]+=" $line"
             ;;
-        *) question_error "$file" "$number" "not \"@PROGRAM KEY\", \"Q: \", \"A: \" or an indented line" ;;
+        *) question_error "$file" "$number" "not \"@PROGRAM KEY\", \"K: \", \"Q: \", \"A: \" or an indented line" ;;
         esac
+        if [[ $line != [@#]* && $line == *"{"* ]] && unknown_placeholder unknown "$line"; then
+            question_error "$file" "$number" "unknown placeholder $unknown"
+        fi
     done <"$file"
     [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
         question_error "$file" "$number" "@$entry has no Q: and A: lines"
+    for entry in "${question_keys[@]}"; do
+        question[$entry.kind]=${question[$entry.kind]:-free}
+    done
+}
+
+# read_kind ENTRY FILE LINE: the kind line of ENTRY, taken apart into .kind, .key and
+# .choices: "number N" (N a whole number or a {NAME}), "choice A|B... RIGHT" (words, RIGHT
+# among them; a prediction may differ from them in case) or "free".
+read_kind() {
+    local entry=$1 kind key choices rest
+    read -r kind key rest <<<"${question[$entry.kind]}"
+    case $kind in
+    number)
+        [[ -z $rest && $key =~ ^(-?[0-9]+|\{[a-z_]+\})$ ]] || kind=""
+        ;;
+    choice)
+        choices=$key key=$rest
+        [[ $choices =~ ^[A-Za-z0-9-]+(\|[A-Za-z0-9-]+)+$ && $key =~ ^[A-Za-z0-9-]+$ ]] || kind=""
+        [[ -z $kind || "|$choices|" == *"|$key|"* ]] ||
+            question_error "$2" "$3" "the right choice $key is not among $choices"
+        ;;
+    free) [[ -z $key ]] || kind="" ;;
+    *) kind="" ;;
+    esac
+    [[ -n $kind ]] ||
+        question_error "$2" "$3" "not a kind: \"number N\", \"choice A|B... RIGHT\" or \"free\""
+    question[$entry.kind]=$kind question[$entry.key]=$key question[$entry.choices]=${choices:-}
 }
 
 # load_questions: the installed bank, one file per folder, then the teacher's own files.
@@ -125,23 +169,94 @@ number_questions() {
     done
 }
 
-# ask PROGRAM KEY: with --ask, the question under its number; on a terminal the tour waits
-# for Enter.
+# The predictions typed at --ask, by entry; what the views saw the kernel do, by entry; and the
+# entries whose prediction was checked, in order, for the score at the end.
+declare -gA prediction=() observation=()
+predicted=()
+
+# ask PROGRAM KEY: with --ask, the question under its number. On a terminal the tour then
+# takes a prediction of a number or a choice (Enter alone skips it), or waits for Enter.
 ask() {
     $asking || return 0
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
-    local lead="Question ${question[$1 $2.number]}: "
-    say "$style_question" "$lead" "${lead//?/ }" "${question[$1 $2.text]}"
-    if at_terminal; then
+    local lead="Question ${question[$1 $2.number]}: " text
+    fill text "${question[$1 $2.text]}"
+    say "$style_question" "$lead" "${lead//?/ }" "$text"
+    at_terminal || return 0
+    if [[ ${question[$1 $2.kind]} == free ]]; then
         pause "[Enter to see what the kernel does]"
+    else
+        take_prediction "$1 $2"
     fi
 }
 
-# answer PROGRAM KEY [HERE]: with --ask, its answer, once the view has been shown; HERE says
-# what this machine did and why, where that depends on the machine.
+# take_prediction ENTRY: reads a prediction until it is of the entry's kind, or nothing: a
+# whole number, or one of the choices in any case.
+take_prediction() {
+    local entry=$1 typed prompt choices=${question[$1.choices]} choice
+    if [[ ${question[$entry.kind]} == number ]]; then
+        prompt="Your prediction, a number (Enter skips): "
+    else
+        prompt="Your prediction: ${choices//|/, }? (Enter skips) "
+        prompt=${prompt/", ${choices##*|}?"/" or ${choices##*|}?"}
+    fi
+    while true; do
+        read_line typed "$prompt"
+        read -r typed _ <<<"${typed,,}"
+        [[ -n $typed ]] || return 0
+        if [[ ${question[$entry.kind]} == number && $typed =~ ^([+-]?)0*([0-9]+)$ ]]; then
+            typed=${BASH_REMATCH[1]#+}${BASH_REMATCH[2]}
+            [[ $typed != -0 ]] || typed=0
+            break
+        fi
+        if [[ ${question[$entry.kind]} == choice ]]; then
+            for choice in ${choices//|/ }; do
+                [[ ${choice,,} == "$typed" ]] && typed=$choice && break 2
+            done
+        fi
+        note "that is not one of the answers asked for"
+    done
+    prediction[$entry]=$typed
+}
+
+# observed PROGRAM KEY VALUE: what the kernel did, as the view saw it, for the question's
+# check: a number, or one of the question's choices.
+observed() {
+    observation["$1 $2"]=$3
+}
+
+# observed_in PROGRAM KEY PATTERN: observed, from what the last command line printed: the
+# first group of the extended regular expression PATTERN in the last line that it matches.
+observed_in() {
+    local line
+    while IFS= read -r line; do
+        [[ ! $line =~ $3 ]] || observation["$1 $2"]=${BASH_REMATCH[1]}
+    done <<<"$last_out"
+}
+
+# answer PROGRAM KEY [HERE]: with --ask, once the view has been shown: whether a prediction
+# matched what the view saw, then the answer; HERE says what this machine did and why, where
+# that depends on the machine.
 answer() {
     $asking || return 0
-    say "$style_answer" "Answer: " "        " "${question[$1 $2.answer]}"
+    local entry="$1 $2" seen text
+    if [[ -n ${prediction[$entry]+set} ]]; then
+        seen=${observation[$entry]-}
+        if [[ -z $seen || (${question[$entry.kind]} == choice &&
+            "|${question[$entry.choices]}|" != *"|$seen|"*) ]]; then
+            text="Not checked: the tour did not see what the kernel did."
+        else
+            predicted+=("$entry")
+            text="The kernel here: $seen. Matched."
+            [[ ${prediction[$entry]} == "$seen" ]] || {
+                text="The kernel here: $seen. Missed."
+                question[$entry.missed]=yes
+            }
+        fi
+        say "$style_answer" "" "" "Your prediction: ${prediction[$entry]}. $text"
+    fi
+    fill text "${question[$1 $2.answer]}"
+    say "$style_answer" "Answer: " "        " "$text"
     [[ -z ${3:-} ]] || say "$style_answer" "Here: " "      " "$3"
     if at_terminal; then
         pause "[Enter for the next question]"
@@ -155,4 +270,23 @@ left_out() {
     asked "$1" "$2" || fail "show_$1 leaves out \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: "
     say "$style_question" "$lead" "${lead//?/ }" "left out here: $3"
+}
+
+# prediction_score: after the tour, how many of the predictions checked matched, and the
+# numbers of the questions missed.
+prediction_score() {
+    ((${#predicted[@]} > 0)) || return 0
+    local entry missed=() text numbers
+    for entry in "${predicted[@]}"; do
+        [[ -z ${question[$entry.missed]:-} ]] || missed+=("${question[$entry.number]}")
+    done
+    text="$((${#predicted[@]} - ${#missed[@]})) of ${#predicted[@]} predictions matched"
+    if ((${#missed[@]} == 1)); then
+        text+="; missed: question ${missed[0]}"
+    elif ((${#missed[@]} > 1)); then
+        listed numbers "${missed[@]}"
+        text+="; missed: questions $numbers"
+    fi
+    emit "" ""
+    say "$style_answer" "" "" "$text."
 }

@@ -1,26 +1,131 @@
 # shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
 # --worksheet: the questions of the bank, numbered and grouped by program, for a hand-out;
-# with --answers, the key.
+# with --answers, the key. --format text (the default) prints them for a terminal or a
+# printer, markdown for a Git forge or pandoc, gift for a learning platform's question bank
+# (Moodle: Question bank, Import, GIFT format). All three print the same entries, with the
+# numbers of the student's own (--student, --seed) as the tour runs the programs with them.
+
+worksheet_format=text
 
 print_worksheet() {
-    local path name entry lines
+    "worksheet_$worksheet_format"
+}
+
+# worksheet_entries: the entries of the programs selected, as "FOLDER/PROGRAM ENTRY" lines,
+# in the order of the worksheet.
+worksheet_entries() {
+    local path entry
+    for path in "${programs[@]}"; do
+        selected_has "${path##*/}" || continue
+        for entry in "${question_keys[@]}"; do
+            [[ ${entry%% *} == "${path##*/}" ]] && printf '%s %s\n' "$path" "$entry"
+        done
+    done
+}
+
+worksheet_text() {
+    local path entry lines text folder=""
     if $answers; then
         printf 'syslab: questions and answers\n'
     else
         printf 'syslab: questions. Write down what you predict, then run the program and see.\n'
     fi
-    for path in "${programs[@]}"; do
-        name=${path##*/}
-        selected_has "$name" || continue
-        printf '\n%s\n' "$path"
-        for entry in "${question_keys[@]}"; do
-            [[ ${entry%% *} == "$name" ]] || continue
-            wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "${question[$entry.text]}"
+    if [[ -n $variant_student ]]; then
+        printf 'Student: %s\n' "$(variant_label)"
+    elif [[ -n $variant_seed ]]; then
+        printf 'Seed: %s\n' "$variant_seed"
+    fi
+    while read -r path entry; do
+        [[ $path == "$folder" ]] || printf '\n%s\n' "$path"
+        folder=$path
+        fill text "${question[$entry.text]}"
+        wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "$text"
+        printf '%s\n' "${lines[@]}"
+        if $answers; then
+            fill text "${question[$entry.answer]}"
+            wrap lines "     Answer: " "             " "$text"
             printf '%s\n' "${lines[@]}"
-            if $answers; then
-                wrap lines "     Answer: " "             " "${question[$entry.answer]}"
-                printf '%s\n' "${lines[@]}"
-            fi
-        done
+        fi
+    done < <(worksheet_entries)
+}
+
+# escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a bracket expression's insides)
+# led by a backslash, into VAR.
+escaped() {
+    local escaped_rest=$2 escaped_done="" char i
+    for ((i = 0; i < ${#escaped_rest}; i++)); do
+        char=${escaped_rest:i:1}
+        # shellcheck disable=SC2053 # CHARACTERS is a pattern
+        if [[ $char == [$3] ]]; then escaped_done+="\\$char"; else escaped_done+=$char; fi
     done
+    printf -v "$1" '%s' "$escaped_done"
+}
+
+# The characters that CommonMark or pandoc's Markdown could take for markup, and GIFT's own.
+readonly markdown_special='\\`*_{}\[\]<>#|~^$@&' gift_special='\\~=#{}:'
+
+# worksheet_markdown: a title, a heading for each folder and program, each question a
+# paragraph of its own under its number; under each, room and a rule to write above, or the
+# answer.
+worksheet_markdown() {
+    local path entry text folder="" program=""
+    if $answers; then
+        printf '# syslab: questions and answers\n'
+    else
+        printf '# syslab: questions\n\nWrite down what you predict, then run the program and see.\n'
+    fi
+    if [[ -n $variant_student ]]; then
+        escaped text "$(variant_label)" "$markdown_special"
+        printf '\nStudent: %s\n' "$text"
+    elif [[ -n $variant_seed ]]; then
+        printf '\nSeed: %s\n' "$variant_seed"
+    fi
+    while read -r path entry; do
+        [[ ${path%/*} == "$folder" ]] || printf '\n## %s\n' "${path%/*}"
+        [[ $path == "$program" ]] || printf '\n### %s\n' "${path##*/}"
+        folder=${path%/*} program=$path
+        fill text "${question[$entry.text]}"
+        escaped text "$text" "$markdown_special"
+        printf '\n**%s.** %s\n' "${question[$entry.number]}" "$text"
+        if $answers; then
+            fill text "${question[$entry.answer]}"
+            escaped text "$text" "$markdown_special"
+            printf '\n**Answer:** %s\n' "$text"
+        else
+            printf '\n&nbsp;\n\n---\n'
+        fi
+    done < <(worksheet_entries)
+}
+
+# worksheet_gift: a GIFT question for each entry, titled "program key", in a category for
+# each folder: a number as a numerical question, a choice as multiple choice with the right
+# one marked, a free question as an essay; the answer with its reason as general feedback.
+worksheet_gift() {
+    local path entry text feedback key choice answers folder=""
+    printf '// syslab: questions%s, for import as GIFT\n' \
+        "${variant_seed:+ with the numbers of $(variant_label)}"
+    while read -r path entry; do
+        # shellcheck disable=SC2016 # GIFT's own $CATEGORY
+        [[ ${path%/*} == "$folder" ]] || printf '\n$CATEGORY: syslab/%s\n' "${path%/*}"
+        folder=${path%/*}
+        fill key "${question[$entry.key]}"
+        case ${question[$entry.kind]} in
+        number) answers="#$key" ;;
+        choice)
+            answers=""
+            for choice in ${question[$entry.choices]//|/ }; do
+                if [[ $choice == "$key" ]]; then answers+="="; else answers+="~"; fi
+                escaped choice "$choice" "$gift_special"
+                answers+="$choice "
+            done
+            ;;
+        *) answers="" ;;
+        esac
+        fill text "${question[$entry.text]}"
+        escaped text "$text" "$gift_special"
+        fill feedback "${question[$entry.answer]}"
+        escaped feedback "$feedback" "$gift_special"
+        printf '\n// %s.\n::%s::%s {%s####%s}\n' "${question[$entry.number]}" "$entry" "$text" \
+            "$answers" "$feedback"
+    done < <(worksheet_entries)
 }

@@ -3,7 +3,7 @@
 
 # What the tour knows of each program here (see lib/tour/show/scheduling.bash). fdflood run in
 # the lab itself, not in flood/, makes its five names there.
-fact[seekgap.asks]="gap blocks"
+fact[seekgap.asks]="offset gap blocks"
 fact[seekgap.needs]="seekgap.txt"
 fact[sizedecho.asks]="read"
 fact[bytecat.asks]="calls"
@@ -13,8 +13,7 @@ fact[stdinwait.asks]="ready timeout"
 fact[stdinwait.long]="stdinwait's 10-second time-out"
 fact[exclcreate.asks]="first second"
 fact[exclcreate.makes]="exclcreate.txt"
-readonly fd_limit=64 # the ulimit -n under which fdflood fills its descriptor table
-fact[fdflood.asks]="full running"
+fact[fdflood.asks]="full each running"
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
 fact[makelinks.asks]="inodes again"
@@ -23,28 +22,53 @@ fact[makelinks.makes]="four.txt@link five.txt"
 
 show_seekgap() {
     heading seekgap "writes ten digits, seeks past the end of seekgap.txt and writes them again"
+    ask seekgap offset
     typed seekgap
+    observed_in seekgap offset '^offset : (-?[0-9]+)'
+    answer seekgap offset
     ask seekgap gap
     observe "od -c seekgap.txt"
+    observe_first_zero_byte seekgap gap
     answer seekgap gap
-    note "bytes 10 to 19 were never written: they read back as \\0"
+    note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
+        "they read back as \\0"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
     local blocks=${last_out#*bytes, } file_system
     file_system=$(stat -f -c '%T, whose blocks are %S bytes' .)
-    answer seekgap blocks "${blocks%% of*} of 512 bytes on $file_system: the 30 bytes, the \
-zeros among them, fill part of one of its blocks"
+    answer seekgap blocks "${blocks%% of*} of 512 bytes on $file_system: the \
+${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
         "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
+}
+
+# observe_first_zero_byte PROGRAM KEY: observed, the offset of the first zero byte in the
+# od -c that the last command line printed.
+observe_first_zero_byte() {
+    local line offset i
+    while IFS= read -r line; do
+        [[ $line =~ ^([0-7]{7}) ]] || continue
+        offset=$((8#${BASH_REMATCH[1]}))
+        for ((i = 0; i < 16; i++)); do
+            [[ ${line:7+4*i:4} != '  \0' ]] || {
+                observed "$1" "$2" $((offset + i))
+                return
+            }
+        done
+    done <<<"$last_out"
 }
 
 show_sizedecho() {
     heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
     ask sizedecho read
-    typed "printf '5\\nhello world\\n' | sizedecho"
+    typed "printf '${variant[sizedecho_size]}\\n${variant[sizedecho_line]}\\n' | sizedecho"
+    local echoed=${last_out%$'\n'}
+    echoed=${echoed##*$'\n'}
+    observed sizedecho read "${#echoed}"
     answer sizedecho read
-    note "the read took 5 bytes, \"hello\"; typed at a terminal, the rest of the line" \
-        "stays queued and the shell reads it as a command afterwards"
+    note "the read took ${variant[sizedecho_size]} bytes, \"${variant[sizedecho_echo]}\";" \
+        "typed at a terminal, the rest of the line stays queued and the shell reads it as a" \
+        "command afterwards"
 }
 
 show_bytecat() {
@@ -53,6 +77,7 @@ show_bytecat() {
     if strace_usable; then
         ask bytecat calls
         traced "strace -c -e trace=read,write -P \"\$PWD/bytecat.txt\" -P /dev/null bytecat >/dev/null"
+        observed_in bytecat calls '^ +[0-9.]+ +[0-9.]+ +[0-9]+ +([0-9]+)( +[0-9]+)? +read$'
         answer bytecat calls
         local size
         size_at size bytecat.txt
@@ -79,6 +104,11 @@ show_stdinwait() {
     heading stdinwait "waits at most 10 seconds for input with select, and says whether it came"
     ask stdinwait ready
     typed "echo hello | stdinwait"
+    if [[ $last_out == *"The data is now available"* ]]; then
+        observed stdinwait ready no
+    else
+        observed stdinwait ready yes
+    fi
     answer stdinwait ready
     note "input was there at once; stdinwait does not read it"
     $quick && return
@@ -96,43 +126,55 @@ show_stdinwait() {
     read -r ended <"$tour_dir/stdinwait.end"
     seconds_between seconds "${demo[stdinwait_started]}" "$ended"
     note "the verdict came $seconds s after the start"
+    observed stdinwait timeout $(((ended - demo[stdinwait_started] + 500000) / 1000000))
     answer stdinwait timeout
 }
 
 show_exclcreate() {
     heading exclcreate "creates exclcreate.txt only if it is not there yet, and prints the descriptor"
     ask exclcreate first
-    typed exclcreate
+    typed "${variant[exclcreate]}"
+    observed_in exclcreate first '^The file descriptor value is: (-?[0-9]+)$'
     answer exclcreate first
     observe "ls -l exclcreate.txt"
     ask exclcreate second
-    typed exclcreate
+    typed "${variant[exclcreate]}"
+    observed_in exclcreate second '^The file descriptor value is: (-?[0-9]+)$'
     answer exclcreate second
     note "the second open failed (the file exists): -1"
 }
 
-fd_table_full() {
+fd_table_full() { # PID LIMIT
     local entries=("/proc/$1/fd/"*)
-    ((${#entries[@]} >= fd_limit))
+    ((${#entries[@]} >= $2))
 }
 
 show_fdflood() {
     heading fdflood "opens five files over and over, never closing one, until no descriptor is left"
-    local pid status=0
+    local pid status=0 fd_limit=${variant[fdflood_limit]} file=${variant[fdflood_file]}
     local cmdline="mkdir -p flood && cd flood && ulimit -n $fd_limit && exec fdflood"
     command_line "" "($cmdline) &"
     spawn pid bash -c "$cmdline"
     emit "" "[1] $pid"
     note "it prints nothing and never ends; the shell's job line gives its process id" \
         "(so does \$! after the &)"
-    wait_until "$ready_seconds" "fdflood filling its descriptor table" fd_table_full "$pid"
+    wait_until "$ready_seconds" "fdflood filling its descriptor table" \
+        fd_table_full "$pid" "$fd_limit"
     ask fdflood full
     observe "ls /proc/$pid/fd | wc -l"
+    observed_in fdflood full '^ *([0-9]+)$'
     answer fdflood full
     note "the table is full: $fd_limit descriptors, 0 to $((fd_limit - 1)); every further open fails"
+    ask fdflood each
+    observe "ls -l /proc/$pid/fd | grep -c $file"
+    observed_in fdflood each '^([0-9]+)$'
+    answer fdflood each
     observe "ls -l flood"
     ask fdflood running
     observe "ps -o pid,stat,cmd -p $pid"
+    local state
+    stat_field state "$pid" 3
+    if [[ $state == R ]]; then observed fdflood running yes; else observed fdflood running no; fi
     answer fdflood running
     note "still running (R): it keeps trying at full speed"
     command_line "second terminal" "kill $pid"
@@ -146,10 +188,17 @@ show_makelinks() {
     typed makelinks
     ask makelinks inodes
     observe "ls -li three.txt four.txt five.txt"
+    observed_in makelinks inodes '^ *[0-9]+ +[-rwxsStT]{10}[.+]? +([0-9]+) .* three\.txt$'
     answer makelinks inodes
     note "four.txt is a link to the name; five.txt shares three.txt's inode (link count 2)"
     ask makelinks again
     typed makelinks
+    # both calls refused, as makelinks reports it, or else a name replaced
+    if [[ $last_out == *"File exists"*"File exists"* ]]; then
+        observed makelinks again no
+    else
+        observed makelinks again yes
+    fi
     answer makelinks again
     note "the second time both names exist"
 }

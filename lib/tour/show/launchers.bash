@@ -21,6 +21,7 @@ show_launcher() { # PROGRAM CALL SENTENCE KEY
     if strace_usable; then
         ask "$1" "$4"
         traced "strace -qq -e trace=execve $1 >/dev/null"
+        [[ $1 != execlelist ]] || observed_in execlelist environment '/\* ([0-9]+) vars \*/'
         answer "$1" "$4"
         note "one process, two programs: $2 replaced $1 with ls"
     else
@@ -47,6 +48,11 @@ show_execlplist() {
     typed execlplist
     if strace_usable; then
         traced "strace -qq -e trace=execve execlplist >/dev/null"
+        if [[ $last_out == *ENOENT* ]]; then
+            observed execlplist path yes
+        else
+            observed execlplist path no
+        fi
     fi
     answer execlplist path
 }

@@ -34,6 +34,18 @@ waits_for_lock() { # PID READ|WRITE
     lock_line "$1" "$2" "->"
 }
 
+# lock_outcome PROGRAM KEY PID READ|WRITE: observed, what became of PID's request for a lock:
+# granted, waits or refused.
+lock_outcome() {
+    if has_lock "$3" "$4"; then
+        observed "$1" "$2" granted
+    elif waits_for_lock "$3" "$4"; then
+        observed "$1" "$2" waits
+    else
+        observed "$1" "$2" refused
+    fi
+}
+
 show_exclusivehold() {
     heading exclusivehold "locks db.txt with F_SETLKW, waiting if need be, and holds it until Enter"
     command_line "terminal 1" "exclusivehold"
@@ -54,6 +66,7 @@ show_exclusivehold() {
     pty_start refused sharedhold
     pty_wait_for refused "Enter to unlock.."
     pty_show refused
+    lock_outcome exclusivehold refused "${pty[refused.program]}" READ
     show_locks "terminal 3" "${pty[refused.program]}"
     note "none: the kernel refused the read lock at once, yet sharedhold goes on and waits"
     answer exclusivehold refused
@@ -81,6 +94,7 @@ show_sharedhold() {
         has_lock "${pty[reader1.program]}" READ
     wait_until "$ready_seconds" "two read locks showing in /proc/locks" \
         has_lock "${pty[reader2.program]}" READ
+    lock_outcome sharedhold together "${pty[reader2.program]}" READ
     show_locks "terminal 4" "${pty[reader1.program]}"
     show_locks "terminal 4" "${pty[reader2.program]}"
     answer sharedhold together
@@ -93,6 +107,7 @@ show_sharedhold() {
     wait_until "$ready_seconds" "the waiting write lock showing in /proc/locks" \
         waits_for_lock "${pty[waiter.program]}" WRITE
     pty_show waiter
+    lock_outcome sharedhold writer "${pty[waiter.program]}" WRITE
     show_locks "terminal 4" "${pty[waiter.program]}"
     answer sharedhold writer
     note "Enter in terminal 1:"

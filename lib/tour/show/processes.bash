@@ -112,6 +112,10 @@ show_orphanmaker() {
     show_output "$out" 0 "$shown"
     ps_row row "$prefix.before" "$child"
     [[ $row == "$parent S"* ]] || too_late "the view of orphanmaker asleep came too late"
+    local state=${row#* }
+    ps_row row "$prefix.before" "$parent"
+    # the state both show, as ps showed it; none to check against if they differ
+    if [[ ${row#* } == "${state:0:1}"* ]]; then observed orphanmaker asleep "${state:0:1}"; fi
     ask orphanmaker asleep
     read -r at <"$prefix.before.at"
     seconds_between seconds "$since" "$at"
@@ -178,6 +182,8 @@ show_zombiemaker() {
     show_output "$out" 0 "${demo[zombie_during_size]}"
     ps_row row "$tour_dir/zombie.during" "$child"
     [[ $row == "$parent Z"* ]] || too_late "the view of the zombie came after it was collected"
+    local state=${row#* }
+    observed zombiemaker zombie "${state:0:1}"
     ask zombiemaker zombie
     read -r at <"$tour_dir/zombie.during.at"
     seconds_between seconds "$since" "$at"
@@ -210,11 +216,16 @@ holds_bytes() {
 show_forkappend() {
     heading forkappend "parent and child append a 15-byte record each through the one descriptor they share"
     ask forkappend size
-    typed "forkappend; forkappend; forkappend"
+    typed "${variant[forkappend]}"
     # The parents do not wait for their children: the last record may still be on its way.
-    wait_until "$ready_seconds" "six records in forkappend.txt" holds_bytes forkappend.txt 90
+    wait_until "$ready_seconds" "$((2 * variant[forkappend_runs])) records in forkappend.txt" \
+        holds_bytes forkappend.txt "${variant[forkappend_bytes]}"
     observe "ls -l forkappend.txt"
     observe "od -c forkappend.txt"
+    local size
+    size_at size forkappend.txt
+    observed forkappend size "$size"
     answer forkappend size
-    note "90 bytes: three records of each, never overwritten, in the scheduler's order"
+    note "${variant[forkappend_bytes]} bytes: ${variant[forkappend_runs]} records of each," \
+        "never overwritten, in the scheduler's order"
 }

@@ -7,18 +7,21 @@ fact[pidtimer.asks]="ticks"
 
 show_envdump() {
     heading envdump "prints its environment, one entry per line, and waits for Enter"
-    # shellcheck disable=SC2016 # the command as the user types it: env -i clears PATH too
-    local cmdline='env -i FRUIT=apple COLOUR=green "$(command -v envdump)"' path
+    # the command as the user types it: env -i clears PATH too
+    local cmdline="env -i ${variant[envdump_variables]} \"\$(command -v envdump)\"" path
     printf -v path '%q' "$(command -v envdump)"
     command_line "" "$cmdline"
-    pty_start environ "env -i FRUIT=apple COLOUR=green $path"
-    pty_wait_for environ "FRUIT=apple"
-    pty_wait_for environ "COLOUR=green" "" # the last entry has no newline
+    pty_start environ "env -i ${variant[envdump_variables]} $path"
+    ((variant[envdump_count] == 1)) || pty_wait_for environ "${variant[envdump_first]}"
+    pty_wait_for environ "${variant[envdump_last]}" "" # the last entry has no newline
     pty_show environ
     # shellcheck disable=SC2016 # the command as the user types it
     note 'the second terminal finds its process id with: pgrep -n -u "$USER" envdump'
     ask envdump environ
     observe "tr '\\0' '\\n' </proc/${pty[environ.program]}/environ"
+    local entries
+    mapfile -d '' entries <"/proc/${pty[environ.program]}/environ"
+    observed envdump environ "${#entries[@]}"
     answer envdump environ
     note "Enter:"
     pty_type environ $'\n'

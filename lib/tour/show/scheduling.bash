@@ -43,6 +43,7 @@ show_policyflip() {
     if chrt -f 10 true 2>/dev/null; then
         ask policyflip realtime
         typed "chrt -f 10 policyflip" "chrt -r 10 policyflip"
+        observed_in policyflip realtime '^Current policy is (-?[0-9]+)$'
         answer policyflip realtime
         note "FIFO moves to round-robin (2), round-robin to FIFO (1)"
     else
@@ -55,6 +56,7 @@ show_rrrange() {
     heading rrrange "the range of priorities the round-robin policy accepts"
     ask rrrange range
     typed rrrange
+    observed_in rrrange range '^The max priority with RR Scheduling Policy is : (-?[0-9]+)$'
     observe "chrt -m"
     answer rrrange range
 }
@@ -62,7 +64,8 @@ show_rrrange() {
 show_niceset() {
     heading niceset "adds its argument to its own nice value and prints the value before and after"
     ask niceset clamp
-    typed "niceset 5" "niceset 100"
+    typed "${variant[niceset]} ${variant[nice_raise]}" "${variant[niceset]} ${variant[nice_add]}"
+    observed_in niceset clamp '^New priority of the running process is: (-?[0-9]+)$'
     answer niceset clamp
     note "the kernel keeps nice values between -20 and 19"
     ask niceset lower
