@@ -57,15 +57,22 @@ size_at() {
     printf -v "$1" '%d' "${#text}"
 }
 
-start_orphanmaker() {
-    local pid child out=$tour_dir/orphan.out
-    now_us "demo[orphan_started]"
-    spawn pid orphanmaker >"$out" 2>&1
-    demo[orphan_pid]=$pid
-    wait_until "$ready_seconds" "orphanmaker forking" has_child "$pid"
+# start_forking NAME PROGRAM: starts PROGRAM in the background, its output into
+# $tour_dir/NAME.out, and waits for its fork: demo[NAME_started] the moment it started,
+# demo[NAME_pid] and demo[NAME_child] the two processes.
+start_forking() {
+    local pid child
+    now_us "demo[$1_started]"
+    spawn pid "$2" >"$tour_dir/$1.out" 2>&1
+    wait_until "$ready_seconds" "$2 forking" has_child "$pid"
     first_child child "$pid"
     started+=("$child")
-    demo[orphan_child]=$child
+    demo[$1_pid]=$pid demo[$1_child]=$child
+}
+
+start_orphanmaker() {
+    start_forking orphan orphanmaker
+    local pid=${demo[orphan_pid]} child=${demo[orphan_child]} out=$tour_dir/orphan.out
     wait_until "$ready_seconds" "orphanmaker going to sleep" both_asleep "$pid" "$child"
     ps_view "$tour_dir/orphan.before" "$pid,$child"
     size_at "demo[orphan_before_size]" "$out"
@@ -155,13 +162,8 @@ show_orphanmaker() {
 }
 
 start_zombiemaker() {
-    local pid child out=$tour_dir/zombie.out
-    now_us "demo[zombie_started]"
-    spawn pid zombiemaker >"$out" 2>&1
-    demo[zombie_pid]=$pid
-    wait_until "$ready_seconds" "zombiemaker forking" has_child "$pid"
-    first_child child "$pid"
-    demo[zombie_child]=$child
+    start_forking zombie zombiemaker
+    local pid=${demo[zombie_pid]} child=${demo[zombie_child]} out=$tour_dir/zombie.out
     wait_until "$ready_seconds" "zombiemaker's child ending" in_state "$child" Z
     ps_view "$tour_dir/zombie.during" "$pid,$child"
     size_at "demo[zombie_during_size]" "$out"
