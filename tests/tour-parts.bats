@@ -84,6 +84,7 @@ EOF
         '@seekgap k\nQ: q\nA: a\nZ: what => good.txt:4: not "@PROGRAM KEY", "K: ", "Q: ", "A: " or an indented line'
         '@seekgap k\nQ: q\n@seekgap l\nQ: q\nA: a => good.txt:3: @seekgap k has no Q: and A: lines'
         '@seekgap k\nQ: only a question => good.txt:2: @seekgap k has no Q: and A: lines'
+        '@seekgap k\nA: a\n@seekgap l\nQ: q\nA: a => good.txt:3: @seekgap k has no Q: and A: lines'
         '@seekgap k\nK: free\nK: free\nQ: q\nA: a => good.txt:3: a second K: line for @seekgap k'
         '@seekgap k\nK: number\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'
         '@seekgap k\nK: number 1 2\nQ: q\nA: a => good.txt:2: not a kind: "number N", "choice A|B... RIGHT" or "free"'

@@ -37,7 +37,7 @@ load_question_file() {
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
             [[ " ${programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
-            [[ -z $entry || -n ${question[$entry.answer]} ]] ||
+            [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
                 question_error "$file" "$number" "@$entry has no Q: and A: lines"
             entry="$program $key" part=""
             [[ -n ${question["$entry.text"]+set} ]] || question_keys+=("$entry")

@@ -30,8 +30,8 @@ flood_names=(one.txt two.txt three.txt four.txt five.txt)
 # student_seed NAME: the seed of a student's name; neither the case of its letters nor the
 # spaces around and between its words count.
 student_seed() {
-    local name
-    name=$(printf '%s' "$1" | LC_ALL=C tr '[:upper:]' '[:lower:]')
+    local name=${1//$'\r'/} # a list saved on Windows ends its lines with CR
+    name=$(printf '%s' "$name" | LC_ALL=C tr '[:upper:]' '[:lower:]')
     read -ra name <<<"$name"
     printf '%s' "${name[*]}" | cksum | cut -d ' ' -f 1
 }
@@ -81,6 +81,8 @@ choose_variant() {
         draw raise 1 9
         draw add 8 22
         add=$((add - start))
+        # the second run must not repeat the first, which would show its answer
+        ((add != raise)) || add=$((add + 1))
         draw i 0 $((${#exclcreate_redirections[@]} - 1))
         redirection=${exclcreate_redirections[i]}
         draw limit 16 128
@@ -195,13 +197,18 @@ lab_numbers() {
     printf '    niceset: %s %s, then %s %s\n' "${variant[niceset]}" "${variant[nice_raise]}" \
         "${variant[niceset]}" "${variant[nice_add]}"
     printf '    exclcreate: run it as %s, twice\n' "${variant[exclcreate]}"
-    printf '    fdflood: mkdir flood; (cd flood && ulimit -n %s && exec fdflood) &\n' \
+    printf '    fdflood: (mkdir -p flood && cd flood && ulimit -n %s && exec fdflood) &\n' \
         "${variant[fdflood_limit]}"
     printf '             then count its descriptors, and those that lead to %s\n' \
         "${variant[fdflood_file]}"
     printf '    forkappend: run it %s times\n' "${variant[forkappend_runs]}"
     # shellcheck disable=SC2016 # printed for the user to type
-    printf '    envdump: env -i %s "$(command -v envdump)"\n' "${variant[envdump_variables]}"
+    wrap lines '    envdump: env -i ' '             ' "${variant[envdump_variables]} \"\$(command -v envdump)\""
+    local last=$((${#lines[@]} - 1)) i
+    for ((i = 0; i < last; i++)); do
+        printf '%s \\\n' "${lines[i]}"
+    done
+    printf '%s\n' "${lines[last]}"
     printf '\nThe questions with these numbers: %s --worksheet%s\n' "$(tour_command)" "$(variant_options)"
 }
 
