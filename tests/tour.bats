@@ -358,15 +358,22 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         "setpriv --reuid=$unprivileged_user --regid=$unprivileged_group --clear-groups"
         "setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice"
     )
-    local row policy refused
+    local row policy refused copy=$BATS_TEST_TMPDIR/copy
     mkdir -m 1777 tmp
     chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
+    # The tree may sit where an ordinary user cannot reach it (/root): the tour and the
+    # programs run from a copy that user can read.
+    mkdir -p "$copy/bin"
+    cp -R "$BATS_TEST_DIRNAME"/../{tour,lib,questions,programs.list} "$copy"
+    cp "$SYSLAB_BIN"/{policyflip,niceset} "$copy/bin"
+    chmod -R go-w,o+rX "$copy"
     for row in "${rows[@]}"; do
         if [[ -n $row ]] && ((EUID != 0)); then
             continue # only root can take on another user, or drop a capability
         fi
         # shellcheck disable=SC2086 # the row's words
-        output=$(cd tmp && TMPDIR=$PWD NO_COLOR=1 $row "$tour" --ask policyflip niceset 2>&1) ||
+        output=$(cd tmp && TMPDIR=$PWD NO_COLOR=1 SYSLAB_BIN=$copy/bin $row "$copy/tour" --ask \
+            policyflip niceset 2>&1) ||
             row_fails "$row" "status $?" 0
         # policyflip's second line, and the answer's word on this machine
         policy=$(grep -m1 -E '^Current policy is [0-9]+$' <<<"$output")
