@@ -40,7 +40,8 @@ show_policyflip() {
     "Current policy is 0") note "still $(policy_name 0): the kernel refused the switch, silently" ;;
     "Current policy is "*) note "now $(policy_name "${last##* }"): the kernel granted the switch" ;;
     esac
-    if chrt -f 10 true 2>/dev/null; then
+    # chrt -f 10 needs what policyflip's switch to round-robin at 10 needed
+    if [[ $last == "Current policy is 2" ]]; then
         ask policyflip realtime
         typed "chrt -f 10 policyflip" "chrt -r 10 policyflip"
         observed_in policyflip realtime '^Current policy is (-?[0-9]+)$'
