@@ -160,3 +160,13 @@ row_fails() {
     printf 'row failed: %s\n  got      %q\n  expected %q\n' "$1" "$2" "$3" >&2
     return 1
 }
+
+# leftovers DIR: the processes whose working directory lies under DIR, one per line.
+leftovers() {
+    local entry cwd
+    for entry in /proc/[0-9]*; do
+        cwd=$(readlink "$entry/cwd" 2>/dev/null) || continue
+        [[ $cwd == "$1"/* ]] && printf '%s %s\n' "${entry#/proc/}" "$(cat "$entry/comm")"
+    done
+    return 0
+}

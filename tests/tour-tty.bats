@@ -139,9 +139,7 @@ rows_between_pauses() {
         keys_fd=
         # nothing left: no process working in the scratch directory, no directory
         local left
-        left=$(for entry in /proc/[0-9]*; do
-            [[ $(readlink "$entry/cwd" 2>/dev/null) != "$PWD/tmp"/* ]] || echo "${entry#/proc/}"
-        done)
+        left=$(leftovers "$PWD/tmp")
         [[ -z $left && -z $(ls -A tmp) ]] || {
             echo "row failed: $row: left $left $(ls -A tmp)" >&2
             return 1

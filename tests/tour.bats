@@ -9,16 +9,6 @@ load helper
 tour=$BATS_TEST_DIRNAME/../tour
 export SYSLAB_BIN # the tour runs the programs under test and builds nothing
 
-# leftovers DIR: the processes whose working directory lies under DIR, one per line.
-leftovers() {
-    local entry cwd
-    for entry in /proc/[0-9]*; do
-        cwd=$(readlink "$entry/cwd" 2>/dev/null) || continue
-        [[ $cwd == "$1"/* ]] && printf '%s %s\n' "${entry#/proc/}" "$(cat "$entry/comm")"
-    done
-    return 0
-}
-
 # questions_in: the questions of a tour's --ask output or of a worksheet, one per line, each
 # after its number.
 questions_in() {

@@ -185,6 +185,14 @@ read_file() {
     [[ -z ${4:-} ]] || file_into=${file_into:0:$4 - from}
 }
 
+# size_at VAR FILE: FILE's size in bytes into VAR.
+size_at() {
+    local text
+    read_file text "$2"
+    local LC_ALL=C
+    printf -v "$1" '%d' "${#text}"
+}
+
 # show_text TEXT: what a program printed, line by line, carriage returns of the terminal
 # dropped; a last line without a newline is said to be one.
 show_text() {

@@ -49,14 +49,6 @@ too_late() {
     fail "$1: this machine is too busy for the demonstration; try again when it is quieter"
 }
 
-# size_at VAR FILE: FILE's size in bytes into VAR.
-size_at() {
-    local text
-    read_file text "$2"
-    local LC_ALL=C
-    printf -v "$1" '%d' "${#text}"
-}
-
 # start_forking NAME PROGRAM: starts PROGRAM in the background, its output into
 # $tour_dir/NAME.out, and waits for its fork: demo[NAME_started] the moment it started,
 # demo[NAME_pid] and demo[NAME_child] the two processes.
@@ -95,16 +87,7 @@ watch_orphan() {
     ps_view "$3.after" "$1"
     size_at size "$4"
     printf '%s\n' "$size" >"$3.after.size"
-    while alive "$1"; do
-        nap 0.02
-    done
-    now_us now
-    printf '%s\n' "$now" >"$3.child-end"
-}
-
-# has_content FILE: whether FILE is there and not empty.
-has_content() {
-    [[ -s $1 ]]
+    note_end "$1" "$3.child-end"
 }
 
 show_orphanmaker() {
@@ -132,7 +115,7 @@ show_orphanmaker() {
     note "both asleep (S); the child's parent (PPID) is orphanmaker"
 
     wait "$parent" || status=$?
-    wait_until 15 "the orphan ending" has_content "$prefix.child-end"
+    wait_until 15 "the orphan ending" test -s "$prefix.child-end"
     read -r parent_end <"$prefix.parent-end"
     read -r child_end <"$prefix.child-end"
     read -r after_at <"$prefix.after.at"
@@ -195,7 +178,7 @@ show_zombiemaker() {
     note "the child is a zombie (Z, <defunct>): ended, its exit status not yet collected"
 
     wait "$parent" || status=$?
-    wait_until 2 "the end of zombiemaker being noted" has_content "$tour_dir/zombie.end"
+    wait_until 2 "the end of zombiemaker being noted" test -s "$tour_dir/zombie.end"
     show_output "$out" "${demo[zombie_during_size]}"
     ((status == 0)) || note "exit status $status"
     read -r ended <"$tour_dir/zombie.end"
