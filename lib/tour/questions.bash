@@ -126,22 +126,13 @@ check_links() {
         name=${path##*/}
         declare -F "show_$name" >/dev/null ||
             link_error "$name is in programs.list but no show_$name is in lib/tour/show/${path%/*}.bash"
-        has_questions "$name" ||
+        [[ " ${question_keys[*]%% *} " == *" $name "* ]] ||
             link_error "$name has no question in questions/${path%/*}.txt"
         for key in ${fact[$name.asks]:-}; do
             [[ -n ${question["$name $key.text"]+set} ]] ||
                 link_error "show_$name asks \"$name $key\", which no question file holds"
         done
     done
-}
-
-# has_questions PROGRAM: whether the bank holds a question on PROGRAM.
-has_questions() {
-    local entry
-    for entry in "${question_keys[@]}"; do
-        [[ ${entry%% *} == "$1" ]] && return 0
-    done
-    return 1
 }
 
 link_error() {
@@ -156,15 +147,18 @@ asked() {
 
 # number_questions: numbers the questions of the programs selected, in the order of the
 # programs and of the bank, into question[PROGRAM KEY.number]: the worksheet and --ask for the
-# same selection number them alike.
+# same selection number them alike. numbered_entries lists them in that order, for the
+# worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
+numbered_entries=()
 number_questions() {
-    local path entry number=0
+    local path entry
+    numbered_entries=()
     for path in "${programs[@]}"; do
         selected_has "${path##*/}" || continue
         for entry in "${question_keys[@]}"; do
             [[ ${entry%% *} == "${path##*/}" ]] || continue
-            number=$((number + 1))
-            question[$entry.number]=$number
+            numbered_entries+=("$path $entry")
+            question[$entry.number]=${#numbered_entries[@]}
         done
     done
 }
