@@ -37,8 +37,7 @@ load_question_file() {
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
             [[ " ${programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
-            [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
-                question_error "$file" "$number" "@$entry has no Q: and A: lines"
+            close_entry "$entry" "$file" "$number"
             entry="$program $key" part=""
             [[ -n ${question["$entry.text"]+set} ]] || question_keys+=("$entry")
             question[$entry.text]="" question[$entry.answer]="" question[$entry.kind]=""
@@ -70,11 +69,16 @@ load_question_file() {
             question_error "$file" "$number" "unknown placeholder $unknown"
         fi
     done <"$file"
-    [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
-        question_error "$file" "$number" "@$entry has no Q: and A: lines"
-    for entry in "${question_keys[@]}"; do
-        question[$entry.kind]=${question[$entry.kind]:-free}
-    done
+    close_entry "$entry" "$file" "$number"
+}
+
+# close_entry ENTRY FILE LINE: ENTRY, read to its end, has a question and an answer; without a
+# K: line its kind is free. No entry, nothing to close.
+close_entry() {
+    [[ -n $1 ]] || return 0
+    [[ -n ${question[$1.text]} && -n ${question[$1.answer]} ]] ||
+        question_error "$2" "$3" "@$1 has no Q: and A: lines"
+    question[$1.kind]=${question[$1.kind]:-free}
 }
 
 # read_kind ENTRY FILE LINE: the kind line of ENTRY, taken apart into .kind, .key and
