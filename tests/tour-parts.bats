@@ -189,15 +189,16 @@ EOF
 
 @test "variants: the numbers a seed or a name gives, the same on any machine; two students differ" {
     local rows=(
-        # the variant => its seed; seekgap.txt's bytes, sizedecho's size, bytecat.txt's bytes,
+        # the variant => its label; seekgap.txt's bytes, sizedecho's size, bytecat.txt's bytes,
         # niceset's start, first and second increment, exclcreate's command line, fdflood's
         # ulimit -n and file, forkappend's runs, envdump's variables
         ' => - 0 5 33 0 5 100 exclcreate 64 one.txt 3 2'
-        'seed 0 => 0 37 4 77 1 6 14 exclcreate 4<db.txt 24 three.txt 8 5'
-        'seed 1 => 1 55 3 54 4 1 4 exclcreate 3<db.txt 44 one.txt 4 4'
-        'seed 4294967295 => 4294967295 19 6 21 6 2 16 exclcreate 2>&- 120 three.txt 4 1'
-        'student Ann Lee => 3901051065 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
-        'student   ann   LEE  => 3901051065 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+        'seed 0 => seed 0 37 4 77 1 6 14 exclcreate 4<db.txt 24 three.txt 8 5'
+        'seed 1 => seed 1 55 3 54 4 1 4 exclcreate 3<db.txt 44 one.txt 4 4'
+        'seed 4294967295 => seed 4294967295 19 6 21 6 2 16 exclcreate 2>&- 120 three.txt 4 1'
+        'student Ann Lee => Ann Lee (seed 3901051065) 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+        'student   ann   LEE  => ann LEE (seed 3901051065) 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
+        $'student Ann Lee\r => Ann Lee (seed 3901051065) 23 9 21 6 1 14 exclcreate 3<db.txt 4<db.txt 85 one.txt 6 3'
     )
     local row how expected got
     for row in "${rows[@]}"; do
@@ -207,7 +208,8 @@ EOF
         student*) choose_student "${how#student }" ;;
         *) choose_variant ;;
         esac
-        got="${variant_seed:--} ${variant[seekgap_bytes]} ${variant[sizedecho_size]}"
+        got=$(variant_label)
+        got="${got:--} ${variant[seekgap_bytes]} ${variant[sizedecho_size]}"
         got+=" ${variant[bytecat_bytes]} ${variant[nice_start]} ${variant[nice_raise]}"
         got+=" ${variant[nice_add]} ${variant[exclcreate]} ${variant[fdflood_limit]}"
         got+=" ${variant[fdflood_file]} ${variant[forkappend_runs]} ${variant[envdump_count]}"

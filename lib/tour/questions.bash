@@ -37,8 +37,7 @@ load_question_file() {
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
             [[ " ${programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
-            [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
-                question_error "$file" "$number" "@$entry has no Q: and A: lines"
+            close_entry "$entry" "$file" "$number"
             entry="$program $key" part=""
             [[ -n ${question["$entry.text"]+set} ]] || question_keys+=("$entry")
             question[$entry.text]="" question[$entry.answer]="" question[$entry.kind]=""
@@ -70,11 +69,16 @@ load_question_file() {
             question_error "$file" "$number" "unknown placeholder $unknown"
         fi
     done <"$file"
-    [[ -z $entry || (-n ${question[$entry.text]} && -n ${question[$entry.answer]}) ]] ||
-        question_error "$file" "$number" "@$entry has no Q: and A: lines"
-    for entry in "${question_keys[@]}"; do
-        question[$entry.kind]=${question[$entry.kind]:-free}
-    done
+    close_entry "$entry" "$file" "$number"
+}
+
+# close_entry ENTRY FILE LINE: ENTRY, read to its end, has a question and an answer; without a
+# K: line its kind is free. No entry, nothing to close.
+close_entry() {
+    [[ -n $1 ]] || return 0
+    [[ -n ${question[$1.text]} && -n ${question[$1.answer]} ]] ||
+        question_error "$2" "$3" "@$1 has no Q: and A: lines"
+    question[$1.kind]=${question[$1.kind]:-free}
 }
 
 # read_kind ENTRY FILE LINE: the kind line of ENTRY, taken apart into .kind, .key and
@@ -126,22 +130,13 @@ check_links() {
         name=${path##*/}
         declare -F "show_$name" >/dev/null ||
             link_error "$name is in programs.list but no show_$name is in lib/tour/show/${path%/*}.bash"
-        has_questions "$name" ||
+        [[ " ${question_keys[*]%% *} " == *" $name "* ]] ||
             link_error "$name has no question in questions/${path%/*}.txt"
         for key in ${fact[$name.asks]:-}; do
             [[ -n ${question["$name $key.text"]+set} ]] ||
                 link_error "show_$name asks \"$name $key\", which no question file holds"
         done
     done
-}
-
-# has_questions PROGRAM: whether the bank holds a question on PROGRAM.
-has_questions() {
-    local entry
-    for entry in "${question_keys[@]}"; do
-        [[ ${entry%% *} == "$1" ]] && return 0
-    done
-    return 1
 }
 
 link_error() {
@@ -156,15 +151,18 @@ asked() {
 
 # number_questions: numbers the questions of the programs selected, in the order of the
 # programs and of the bank, into question[PROGRAM KEY.number]: the worksheet and --ask for the
-# same selection number them alike.
+# same selection number them alike. numbered_entries lists them in that order, for the
+# worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
+numbered_entries=()
 number_questions() {
-    local path entry number=0
+    local path entry
+    numbered_entries=()
     for path in "${programs[@]}"; do
         selected_has "${path##*/}" || continue
         for entry in "${question_keys[@]}"; do
             [[ ${entry%% *} == "${path##*/}" ]] || continue
-            number=$((number + 1))
-            question[$entry.number]=$number
+            numbered_entries+=("$path $entry")
+            question[$entry.number]=${#numbered_entries[@]}
         done
     done
 }

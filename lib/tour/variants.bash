@@ -27,15 +27,6 @@ exclcreate_redirections=("" "3<db.txt" "<&-" "3<db.txt 4<db.txt" "4<db.txt" "3<d
 envdump_variables=(FRUIT=apple COLOUR=green SHAPE=round TASTE=sweet SEASON=autumn SIZE=small)
 flood_names=(one.txt two.txt three.txt four.txt five.txt)
 
-# student_seed NAME: the seed of a student's name; neither the case of its letters nor the
-# spaces around and between its words count.
-student_seed() {
-    local name=${1//$'\r'/} # a list saved on Windows ends its lines with CR
-    name=$(printf '%s' "$name" | LC_ALL=C tr '[:upper:]' '[:lower:]')
-    read -ra name <<<"$name"
-    printf '%s' "${name[*]}" | cksum | cut -d ' ' -f 1
-}
-
 # draw VAR LOW HIGH: the generator's next number, from LOW to HIGH, into VAR. A linear
 # congruential generator modulo 2^32, read from its high bits; no product exceeds 2^53.
 draw() {
@@ -159,11 +150,14 @@ choose_variant() {
     listed "variant[envdump_listed]" "${envdump_variables[@]:0:count}"
 }
 
-# choose_student NAME: the numbers of a student, by name.
+# choose_student NAME: the numbers of a student, by name. The seed is the cksum of the name
+# in small letters: neither the case of its letters nor the spaces around and between its
+# words count, nor the CR at the end of the lines of a list saved on Windows.
 choose_student() {
     local words
-    choose_variant "$(student_seed "$1")"
-    read -ra words <<<"$1"
+    read -ra words <<<"${1//$'\r'/}"
+    choose_variant "$(printf '%s' "${words[*]}" | LC_ALL=C tr '[:upper:]' '[:lower:]' |
+        cksum | cut -d ' ' -f 1)"
     variant_student=${words[*]}
 }
 

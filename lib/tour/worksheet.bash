@@ -11,20 +11,8 @@ print_worksheet() {
     "worksheet_$worksheet_format"
 }
 
-# worksheet_entries: the entries of the programs selected, as "FOLDER/PROGRAM ENTRY" lines,
-# in the order of the worksheet.
-worksheet_entries() {
-    local path entry
-    for path in "${programs[@]}"; do
-        selected_has "${path##*/}" || continue
-        for entry in "${question_keys[@]}"; do
-            [[ ${entry%% *} == "${path##*/}" ]] && printf '%s %s\n' "$path" "$entry"
-        done
-    done
-}
-
 worksheet_text() {
-    local path entry lines text folder=""
+    local line path entry lines text folder=""
     if $answers; then
         printf 'syslab: questions and answers\n'
     else
@@ -35,7 +23,8 @@ worksheet_text() {
     elif [[ -n $variant_seed ]]; then
         printf 'Seed: %s\n' "$variant_seed"
     fi
-    while read -r path entry; do
+    for line in "${numbered_entries[@]}"; do
+        path=${line%% *} entry=${line#* }
         [[ $path == "$folder" ]] || printf '\n%s\n' "$path"
         folder=$path
         fill text "${question[$entry.text]}"
@@ -46,7 +35,7 @@ worksheet_text() {
             wrap lines "     Answer: " "             " "$text"
             printf '%s\n' "${lines[@]}"
         fi
-    done < <(worksheet_entries)
+    done
 }
 
 # escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a bracket expression's insides)
@@ -68,7 +57,7 @@ readonly markdown_special='\\`*_{}\[\]<>#|~^$@&' gift_special='\\~=#{}:'
 # paragraph of its own under its number; under each, room and a rule to write above, or the
 # answer.
 worksheet_markdown() {
-    local path entry text folder="" program=""
+    local line path entry text folder="" program=""
     if $answers; then
         printf '# syslab: questions and answers\n'
     else
@@ -80,7 +69,8 @@ worksheet_markdown() {
     elif [[ -n $variant_seed ]]; then
         printf '\nSeed: %s\n' "$variant_seed"
     fi
-    while read -r path entry; do
+    for line in "${numbered_entries[@]}"; do
+        path=${line%% *} entry=${line#* }
         [[ ${path%/*} == "$folder" ]] || printf '\n## %s\n' "${path%/*}"
         [[ $path == "$program" ]] || printf '\n### %s\n' "${path##*/}"
         folder=${path%/*} program=$path
@@ -94,17 +84,18 @@ worksheet_markdown() {
         else
             printf '\n&nbsp;\n\n---\n'
         fi
-    done < <(worksheet_entries)
+    done
 }
 
 # worksheet_gift: a GIFT question for each entry, titled "program key", in a category for
 # each folder: a number as a numerical question, a choice as multiple choice with the right
 # one marked, a free question as an essay; the answer with its reason as general feedback.
 worksheet_gift() {
-    local path entry text feedback key choice answers folder=""
+    local line path entry text feedback key choice answers folder=""
     printf '// syslab: questions%s, for import as GIFT\n' \
         "${variant_seed:+ with the numbers of $(variant_label)}"
-    while read -r path entry; do
+    for line in "${numbered_entries[@]}"; do
+        path=${line%% *} entry=${line#* }
         # shellcheck disable=SC2016 # GIFT's own $CATEGORY
         [[ ${path%/*} == "$folder" ]] || printf '\n$CATEGORY: syslab/%s\n' "${path%/*}"
         folder=${path%/*}
@@ -127,5 +118,5 @@ worksheet_gift() {
         escaped feedback "$feedback" "$gift_special"
         printf '\n// %s.\n::%s::%s {%s####%s}\n' "${question[$entry.number]}" "$entry" "$text" \
             "$answers" "$feedback"
-    done < <(worksheet_entries)
+    done
 }
