@@ -127,6 +127,18 @@ wrap() {
     [[ -z $line ]] || wrap_into+=("$line")
 }
 
+# listed VAR WORD...: "A", "A and B", "A, B and C" into VAR.
+listed() {
+    local -n listed_into=$1
+    listed_into=$2
+    shift 2
+    while (($# > 1)); do
+        listed_into+=", $1"
+        shift
+    done
+    listed_into+=${1:+ and $1}
+}
+
 # say STYLE FIRST NEXT TEXT: TEXT wrapped as wrap does, each line printed in STYLE.
 say() {
     local line lines

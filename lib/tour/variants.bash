@@ -34,18 +34,6 @@ draw() {
     printf -v "$1" '%d' $(($2 + (variant_state >> 16) % ($3 - $2 + 1)))
 }
 
-# listed VAR WORD...: "A", "A and B", "A, B and C" into VAR.
-listed() {
-    local -n listed_into=$1
-    listed_into=$2
-    shift 2
-    while (($# > 1)); do
-        listed_into+=", $1"
-        shift
-    done
-    listed_into+=${1:+ and $1}
-}
-
 # text_of_size VAR SIZE TEXT: TEXT repeated and cut to SIZE bytes, the last one a newline,
 # into VAR.
 text_of_size() {
