@@ -90,14 +90,13 @@ untouched() {
     unshare --mount --propagation private mount -t tmpfs tmpfs "$PWD" ||
         skip "no file system of its own can be mounted here, even by root"
     # shellcheck disable=SC2016 # expanded by the shell inside the namespace
-    run --separate-stderr unshare --mount --propagation private bash -c '
+    outcome 0 "1 filler" \
+        "tour: cannot make the lab in disk/lab: No space left on device; nothing of it is left" \
+        unshare --mount --propagation private bash -c '
         mkdir disk && mount -t tmpfs -o size=64k tmpfs disk || exit 99
         head -c 1M /dev/zero >disk/filler 2>/dev/null
         "$1" --lab disk/lab
         echo "$? $(ls -A disk)"' - "$tour"
-    [ "$status" -eq 0 ]
-    [ "$output" = "1 filler" ]
-    [ "$stderr" = "tour: cannot make the lab in disk/lab: No space left on device; nothing of it is left" ]
 
     # past a file-size limit (a quota does the same): what the renewal made is gone, the mark
     # stays, and the same command renews the lab once there is room
