@@ -71,7 +71,7 @@ untouched() {
         "$programs_to && cp /bin/true $bin/sleep|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
             |tour: $bin holds other commands too (sleep), and PATH finds ${programs[0]} and $((${#programs[@]} - 1)) more elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
     )
-    local row before command status error after got_status got_error
+    local row before command status error after got_status got_error got
     shopt -s extglob
     for row in "${rows[@]}"; do
         IFS='|' read -r before command status error after <<<"${row//$'\n'+( )/}"
@@ -79,12 +79,9 @@ untouched() {
         eval "$before"
         got_status=0
         got_error=$(eval "timeout 30 $command" 2>&1 >/dev/null) || got_status=$?
-        if [[ $got_status != "$status" || $got_error != "$error" ]] || ! untouched ||
-            ! eval "${after:-true}"; then
-            printf 'row failed: %s\n  status %s, expected %s\n  stderr   %q\n  expected %q\n' \
-                "$command" "$got_status" "$status" "$got_error" "$error" >&2
-            return 1
-        fi
+        got="$got_status $got_error"
+        untouched && eval "${after:-true}" || got+=" (and then the files were not as expected)"
+        [[ $got == "$status $error" ]] || row_fails "$command" "$got" "$status $error"
     done
 }
 
@@ -93,14 +90,13 @@ untouched() {
     unshare --mount --propagation private mount -t tmpfs tmpfs "$PWD" ||
         skip "no file system of its own can be mounted here, even by root"
     # shellcheck disable=SC2016 # expanded by the shell inside the namespace
-    run --separate-stderr unshare --mount --propagation private bash -c '
+    outcome 0 "1 filler" \
+        "tour: cannot make the lab in disk/lab: No space left on device; nothing of it is left" \
+        unshare --mount --propagation private bash -c '
         mkdir disk && mount -t tmpfs -o size=64k tmpfs disk || exit 99
         head -c 1M /dev/zero >disk/filler 2>/dev/null
         "$1" --lab disk/lab
         echo "$? $(ls -A disk)"' - "$tour"
-    [ "$status" -eq 0 ]
-    [ "$output" = "1 filler" ]
-    [ "$stderr" = "tour: cannot make the lab in disk/lab: No space left on device; nothing of it is left" ]
 
     # past a file-size limit (a quota does the same): what the renewal made is gone, the mark
     # stays, and the same command renews the lab once there is room
@@ -130,10 +126,7 @@ untouched() {
         got="$status ${stderr%%$'\n'*}"
         [[ $status != 0 ]] || got="$status $(ls -A)"
         rm -rf -- ./* ./.[!.]*
-        [[ $got == "$want $made" ]] || {
-            printf 'row failed: %q\n  got      %q\n  expected %q\n' "$name" "$got" "$want $made" >&2
-            return 1
-        }
+        [[ $got == "$want $made" ]] || row_fails "$name" "$got" "$want $made"
     done
     # the line that renews the lab works from any directory: the tour by its own path
     local renew

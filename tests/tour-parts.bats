@@ -177,14 +177,10 @@ EOF
 
     # A directory with only the names a lab has, but no mark, is not a lab: refused, as it is.
     rm -rf dir && mkdir dir && echo mine >dir/one.txt && echo mine >dir/forkappend.txt
-    run --separate-stderr make_lab dir
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "tour: dir holds files that are not a lab's: choose a new or empty directory" ]
+    outcome 1 "" "tour: dir holds files that are not a lab's: choose a new or empty directory" make_lab dir
     [ "$(cat dir/one.txt dir/forkappend.txt)" = $'mine\nmine' ]
     ln -s dir link
-    run --separate-stderr make_lab link
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "tour: link is a symbolic link: choose a new or empty directory" ]
+    outcome 1 "" "tour: link is a symbolic link: choose a new or empty directory" make_lab link
 }
 
 @test "variants: the numbers a seed or a name gives, the same on any machine; two students differ" {

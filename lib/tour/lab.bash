@@ -80,15 +80,16 @@ foreign_in() {
 write_lab() {
     local given=$1 name=${2##*/} parent=${2%/*} names=() word id here owner user mode
     local made=false marked=false entry err
-    [[ -d ${parent:-/} ]] || fail "${parent:-/}: no such directory, to make $given in"
-    cd -P -- "${parent:-/}" 2>/dev/null || fail "cannot enter ${parent:-/}"
+    parent=${parent:-/}
+    [[ -d $parent ]] || fail "$parent: no such directory, to make $given in"
+    cd -P -- "$parent" 2>/dev/null || fail "cannot enter $parent"
     if [[ -e ./$name || -L ./$name ]]; then
         [[ ! -L ./$name ]] || fail "$given is a symbolic link: choose a new or empty directory"
         [[ -d ./$name ]] || fail "$given is not a directory: choose a new or empty one"
     else
         # Root makes a lab of its own only in a directory of its own.
         if ((EUID == 0)) && [[ $(stat -c %u .) != 0 ]]; then
-            fail "$given: ${parent:-/} is not root's: add --for and the user the lab is for"
+            fail "$given: $parent is not root's: add --for and the user the lab is for"
         fi
         err=$(mkdir -m 700 -- "./$name" 2>&1) || fail "cannot make $given: ${err##*: }"
         made=true
@@ -107,16 +108,14 @@ write_lab() {
 
     if [[ -f ./$lab_mark && ! -L ./$lab_mark ]]; then
         marked=true
+        err=$(foreign_entries . "$3")
+        [[ -z $err ]] ||
+            fail "$given holds what the lab did not put there: ${err//$'\n'/ }; nothing was changed"
     else
         for entry in ./* ./.[!.]* ./..?*; do
             [[ ! -e $entry && ! -L $entry ]] ||
                 fail "$given holds files that are not a lab's: choose a new or empty directory"
         done
-    fi
-    if $marked; then
-        err=$(foreign_entries . "$3")
-        [[ -z $err ]] ||
-            fail "$given holds what the lab did not put there: $(paste -sd ' ' <<<"$err"); nothing was changed"
     fi
 
     # From here on no one else can enter, and every name is made anew.
@@ -130,7 +129,6 @@ write_lab() {
     $marked || names+=("./$lab_mark")
     if ! err=$(fill_lab "$marked" 2>&1 >/dev/null); then
         # Half a lab is no lab: what this run made goes, and it says why, as the disk said it.
-        err=${err%$'\n'}
         err=${err##*$'\n'}
         err=${err##*: }
         rm -rf -- "${names[@]}"
@@ -157,7 +155,7 @@ fill_lab() {
 # when this tour made it before; DIR holding anything else is left as it is. As root, for a
 # user named with --for, all of it is written as that user.
 make_lab() {
-    local given=$1 path=$1 uid=$EUID gid names lab quoted_dir quoted_bin for=""
+    local given=$1 path=$1 uid=$EUID gid needs names lab quoted_dir quoted_bin for=""
     while [[ $path == */ && $path != / ]]; do
         path=${path%/}
     done
@@ -171,7 +169,8 @@ make_lab() {
         ((uid == 0)) || for=" --for $lab_for"
     fi
     find_programs
-    names="$(lab_names needs) $(lab_names makes)"
+    needs=$(lab_names needs)
+    names="$needs $(lab_names makes)"
     if ((uid != EUID)); then
         gid=$(id -g -- "$lab_for")
         lab=$(cd / && setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- \
@@ -187,7 +186,7 @@ make_lab() {
     printf -v quoted_dir '%q' "$lab"
     printf -v quoted_bin '%q' "$bin_dir"
     printf 'The lab is ready in %s:\n' "$lab"
-    printf '  %s\n\n' "$(lab_names needs)"
+    printf '  %s\n\n' "$needs"
     printf 'In each of two terminals, enter:\n\n'
     printf '    cd %s\n' "$quoted_dir"
     # shellcheck disable=SC2016 # printed for the user to type

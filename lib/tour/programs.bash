@@ -6,8 +6,14 @@
 # only the programs come from it: never another command the tour runs.
 
 selected=() # the programs asked for, by name, in the order of the folders
-unbuilt=""  # a program this processor cannot run, left out
+unbuilt=""  # a program asked for that this processor cannot run, left out
 bin_dir=""
+
+# counter_here: whether this processor has the counter pidtimer reads (x86-64 or aarch64);
+# elsewhere pidtimer is not built.
+counter_here() {
+    [[ $HOSTTYPE == x86_64 || $HOSTTYPE == aarch64 ]]
+}
 
 selected_has() {
     local name
@@ -26,8 +32,7 @@ out_of_date() {
     local -A folders=()
     for path in "${programs[@]}"; do
         name=${path##*/}
-        # pidtimer reads a counter of x86-64 or aarch64; elsewhere it is not built.
-        [[ $name != pidtimer || $HOSTTYPE == x86_64 || $HOSTTYPE == aarch64 ]] || continue
+        [[ $name != pidtimer ]] || counter_here || continue
         if [[ ! -x $bin/$name ]]; then
             printf 'no %s' "$name"
             return
@@ -120,8 +125,7 @@ find_programs() {
     # A program that is a link is checked where it leads, and all the way there.
     ((${#links[@]} == 0)) || mapfile -t -O "${#files[@]}" files < <(realpath -e -- "${links[@]}")
     trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$bin_dir" "${files[@]}"
-    # pidtimer reads a counter of x86-64 or aarch64; elsewhere it is not built.
-    if [[ ${missing[*]} == pidtimer && $(uname -m) != x86_64 && $(uname -m) != aarch64 ]]; then
+    if [[ ${missing[*]} == pidtimer ]] && ! counter_here; then
         unbuilt=pidtimer
         return
     fi
@@ -231,7 +235,7 @@ show_tour() {
         note "no usable strace here (apt-get install strace): left out, the strace views of" \
             "$(joined "${left_out[@]}")"
     fi
-    if [[ -n $unbuilt ]] && selected_has "$unbuilt"; then
+    if [[ -n $unbuilt ]]; then
         note "left out: $unbuilt, which needs an x86-64 or aarch64 processor"
     fi
 
