@@ -207,10 +207,12 @@ joined() {
 
 # show_tour: the programs selected, each in its turn under its folder's heading.
 show_tour() {
-    emit "" "syslab tour: each program runs in a scratch directory holding db.txt,"
-    emit "" "seekgap.txt, bytecat.txt, three.txt, lsdemo.txt and childprog/childprog_out."
-    emit "" "Lines that begin with [second terminal] show what another terminal shows at"
-    emit "" "that moment; lines that begin with # are the tour's remarks."
+    local seeded
+    # shellcheck disable=SC2046 # the names, one word each
+    listed seeded $(lab_names needs)
+    say "" "" "" "syslab tour: each program runs in a scratch directory holding $seeded. Lines \
+that begin with [second terminal] show what another terminal shows at that moment; lines that \
+begin with # are the tour's remarks."
     [[ -z $variant_seed ]] || note "with the numbers of $(variant_label)"
 
     local left_out=() parts=() name path folder="" shown=() key
