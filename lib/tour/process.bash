@@ -8,6 +8,7 @@ readonly ready_seconds=10 # the longest the tour waits for a program to reach a 
 work=""             # the scratch directory, removed at the end
 tour_dir=""         # $work/.tour: the tour's own files (outputs, screens, keyboards)
 nap_fifo=""         # a FIFO nobody writes: reading it with a time-out is a sleep without a fork
+work_file_system="" # the scratch directory's file system: its type and block size
 interrupted=""      # the signal that ended the tour, if one did
 started=()          # every background process the tour started, for the clean-up
 open_fds=()         # descriptors the tour holds open; no program inherits them
@@ -17,10 +18,12 @@ open_fds=()         # descriptors the tour holds open; no program inherits them
 declare -gA demo=()
 
 # room_enough DIR: the tour fails, saying so, when the disk that holds DIR has less than the
-# megabyte its files take: the programs' files and views would come out empty.
+# megabyte its files take: the programs' files and views would come out empty. Keeps the file
+# system's type and block size in work_file_system.
 room_enough() {
-    local free size
-    read -r free size < <(stat -f -c '%a %S' "$1")
+    local free size type
+    read -r free size type < <(stat -f -c '%a %S %T' "$1")
+    work_file_system="$type, whose blocks are $size bytes"
     ((free * size >= 1024 * 1024)) ||
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
 }

@@ -3,15 +3,35 @@
 # show as it prints them, while the tour types at its keyboard, a FIFO. Each such terminal has
 # a NAME; pty[NAME.program] is the program's process id, pty[NAME.script] the script's,
 # pty[NAME.command] its command line, pty[NAME.keys] the descriptor of its keyboard,
-# pty[NAME.screen] a descriptor reading its screen (a file script writes) where the last look
-# ended, and pty[NAME.unseen] what was read from it but not yet shown.
+# pty[NAME.keyboard] the keyboard's FIFO, pty[NAME.screen] a descriptor reading its screen (a
+# file script writes) where the last look ended, and pty[NAME.unseen] what was read from it but
+# not yet shown.
 declare -gA pty=()
+
+# The keyboards: FIFOs made with the nap FIFO, in one mkfifo, when the tour starts; a terminal
+# takes a free one and gives it back when its program has ended. At most three terminals run
+# at once (sharedhold's two readers and the writer waiting for them).
+pty_keyboards=(keys.1 keys.2 keys.3)
+declare -gA keyboard_taken=()
+
+# pty_script COMMAND: script running COMMAND through sh on a terminal of its own.
+pty_script() {
+    SHELL=/bin/sh exec script -qefc "exec $1" /dev/null
+}
 
 # pty_start NAME COMMAND: starts it.
 pty_start() {
-    local name=$1 cmdline=$2 keys fd script_pid program
-    keys=$tour_dir/$name.keys
-    mkfifo "$keys"
+    local name=$1 cmdline=$2 keys="" fd script_pid program keyboard
+    for keyboard in "${pty_keyboards[@]}"; do
+        [[ -n ${keyboard_taken[$keyboard]:-} ]] || {
+            keys=$tour_dir/$keyboard
+            break
+        }
+    done
+    [[ -n $keys ]] ||
+        fail "no keyboard left for ${cmdline%% *}: at most ${#pty_keyboards[@]} terminals at once"
+    keyboard_taken[$keyboard]=$name
+    pty[$name.keyboard]=$keyboard
     exec {fd}<>"$keys"
     open_fds[fd]=1
     pty[$name.keys]=$fd
@@ -21,8 +41,7 @@ pty_start() {
     exec {fd}<"$tour_dir/$name.screen"
     open_fds[fd]=1
     pty[$name.screen]=$fd
-    spawn script_pid env SHELL=/bin/sh script -qefc "exec $cmdline" /dev/null \
-        <"$keys" >"$tour_dir/$name.screen" 2>&1
+    spawn script_pid pty_script "$cmdline" <"$keys" >"$tour_dir/$name.screen" 2>&1
     pty[$name.script]=$script_pid
     wait_until "$ready_seconds" "${cmdline%% *} starting" has_child "$script_pid"
     first_child program "$script_pid"
@@ -77,5 +96,6 @@ pty_finish() {
         exec {fd}>&-
         unset "open_fds[fd]"
     done
+    unset "keyboard_taken[${pty[$name.keyboard]}]"
     ((status == 0)) || note "exit status $status"
 }

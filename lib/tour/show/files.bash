@@ -34,9 +34,8 @@ show_seekgap() {
         "they read back as \\0"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
-    local blocks=${last_out#*bytes, } file_system
-    file_system=$(stat -f -c '%T, whose blocks are %S bytes' .)
-    answer seekgap blocks "${blocks%% of*} of 512 bytes on $file_system: the \
+    local blocks=${last_out#*bytes, }
+    answer seekgap blocks "${blocks%% of*} of 512 bytes on $work_file_system: the \
 ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
         "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
@@ -154,7 +153,7 @@ show_fdflood() {
     local pid status=0 fd_limit=${variant[fdflood_limit]} file=${variant[fdflood_file]}
     local cmdline="mkdir -p flood && cd flood && ulimit -n $fd_limit && exec fdflood"
     command_line "" "($cmdline) &"
-    spawn pid bash -c "$cmdline"
+    spawn pid sh -c "$cmdline"
     emit "" "[1] $pid"
     note "it prints nothing and never ends; the shell's job line gives its process id" \
         "(so does \$! after the &)"

@@ -35,7 +35,7 @@ show_pidtimer() {
     local ticks=${last_out##*Time taken : } machine
     ticks=${ticks%%[!0-9]*}
     processor_said machine
-    if [[ $(uname -m) == aarch64 ]]; then
+    if [[ $HOSTTYPE == aarch64 ]]; then
         answer pidtimer ticks "$ticks ticks of the generic timer, which counts at tens of MHz"
     else
         answer pidtimer ticks "$ticks ticks: $machine. A physical machine without page-table \
