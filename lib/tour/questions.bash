@@ -27,8 +27,9 @@ question_error() {
 # load_question_file FILE: adds the records of FILE to the bank.
 # shellcheck disable=SC2094 # FILE is only read; question_error names it
 load_question_file() {
-    local file=$1 line number=0 entry="" part="" program key rest unknown
-    while IFS= read -r line || [[ -n $line ]]; do
+    local file=$1 line lines number=0 entry="" part="" program key rest unknown
+    mapfile -t lines <"$file" # at once: a read per line would be two system calls each
+    for line in "${lines[@]}"; do
         number=$((number + 1))
         case $line in
         '' | '#'*) part="" ;;
@@ -68,7 +69,7 @@ load_question_file() {
         if [[ $line != [@#]* && $line == *"{"* ]] && unknown_placeholder unknown "$line"; then
             question_error "$file" "$number" "unknown placeholder $unknown"
         fi
-    done <"$file"
+    done
     close_entry "$entry" "$file" "$number"
 }
 
@@ -156,11 +157,15 @@ asked() {
 numbered_entries=()
 number_questions() {
     local path entry
+    local -A entries=() # each program's entries, in the order of the bank
+    for entry in "${question_keys[@]}"; do
+        entries[${entry%% *}]+="${entry#* } "
+    done
     numbered_entries=()
     for path in "${programs[@]}"; do
         selected_has "${path##*/}" || continue
-        for entry in "${question_keys[@]}"; do
-            [[ ${entry%% *} == "${path##*/}" ]] || continue
+        for entry in ${entries[${path##*/}]:-}; do
+            entry="${path##*/} $entry"
             numbered_entries+=("$path $entry")
             question[$entry.number]=${#numbered_entries[@]}
         done
