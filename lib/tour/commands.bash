@@ -16,17 +16,20 @@ typed_at() {
     command_line "$prompt" "$cmdline"
     # Through a pipe, not a file: on a full disk the output still arrives, with the programs'
     # own reports of what they could not write.
-    local pid words
+    local pid words plain='[][A-Za-z0-9_./%:,=+-]+' quiet=""
     last_status=0 last_out=""
-    # A plain command (words and no shell syntax) is started as it is; others through sh: they
-    # are plain POSIX shell, and sh starts in less time than bash.
-    if [[ $cmdline =~ ^[][A-Za-z0-9_./%:,=+-]+( [][A-Za-z0-9_./%:,=+-]+)*$ ]]; then
-        read -ra words <<<"$cmdline"
+    # A plain command (words and no shell syntax, its output perhaps sent to /dev/null) is
+    # started as it is; others through sh: they are plain POSIX shell, and sh starts in less
+    # time than bash.
+    if [[ $cmdline =~ ^($plain( $plain)*)( >/dev/null)?$ ]]; then
+        split words "${BASH_REMATCH[1]}"
+        quiet=${BASH_REMATCH[3]}
     else
         words=(sh -c "$cmdline")
     fi
     IFS= read -r -d '' last_out < <(
         close_tour_fds
+        [[ -z $quiet ]] || exec "${words[@]}" </dev/null 2>&1 >/dev/null
         exec "${words[@]}" </dev/null 2>&1
     ) || true
     pid=$!

@@ -106,12 +106,23 @@ emit() {
     fi
 }
 
+# split ARRAY TEXT [SEPARATORS]: TEXT's words (or its fields between SEPARATORS; with a
+# newline, its lines but the empty ones) into ARRAY, nothing globbed. Not `read <<<`, which
+# reads a here-string a byte per system call.
+split() {
+    local -n split_into=$1
+    local IFS=${3-$' \t\n'} -
+    set -f
+    # shellcheck disable=SC2206 # split on purpose, with globbing off
+    split_into=($2)
+}
+
 # wrap ARRAY FIRST NEXT TEXT: TEXT in lines of at most $width columns into ARRAY, the first
 # line led by FIRST, the others by NEXT. A word longer than a line stands alone on its line.
 wrap() {
     local -n wrap_into=$1
     local prefix=$2 line="" word words
-    read -ra words <<<"$4"
+    split words "$4"
     wrap_into=()
     for word in "${words[@]}"; do
         if [[ -z $line ]]; then

@@ -40,7 +40,7 @@ stat_field() {
     local stat fields
     field_into=""
     { read -r stat <"/proc/$2/stat"; } 2>/dev/null || return 0
-    read -ra fields <<<"${stat##*) }"
+    split fields "${stat##*) }"
     field_into=${fields[$3 - 3]}
 }
 

@@ -27,14 +27,15 @@ question_error() {
 # load_question_file FILE: adds the records of FILE to the bank.
 # shellcheck disable=SC2094 # FILE is only read; question_error names it
 load_question_file() {
-    local file=$1 line lines number=0 entry="" part="" program key rest unknown
+    local file=$1 line lines number=0 entry="" part="" program key rest unknown words
     mapfile -t lines <"$file" # at once: a read per line would be two system calls each
     for line in "${lines[@]}"; do
         number=$((number + 1))
         case $line in
         '' | '#'*) part="" ;;
         @*)
-            read -r program key rest <<<"${line#@}"
+            split words "${line#@}"
+            program=${words[0]:-} key=${words[1]:-} rest=${words[2]:-}
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
             [[ " ${programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
@@ -86,8 +87,10 @@ close_entry() {
 # .choices: "number N" (N a whole number or a {NAME}), "choice A|B... RIGHT" (words, RIGHT
 # among them; a prediction may differ from them in case) or "free".
 read_kind() {
-    local entry=$1 kind key choices rest
-    read -r kind key rest <<<"${question[$entry.kind]}"
+    local entry=$1 kind key choices rest words
+    split words "${question[$entry.kind]}"
+    kind=${words[0]:-} key=${words[1]:-}
+    rest=${words[*]:2}
     case $kind in
     number)
         [[ -z $rest && $key =~ ^(-?[0-9]+|\{[a-z_]+\})$ ]] || kind=""
@@ -231,10 +234,11 @@ observed() {
 # observed_in PROGRAM KEY PATTERN: observed, from what the last command line printed: the
 # first group of the extended regular expression PATTERN in the last line that it matches.
 observed_in() {
-    local line
-    while IFS= read -r line; do
+    local line lines
+    split lines "$last_out" $'\n'
+    for line in "${lines[@]}"; do
         [[ ! $line =~ $3 ]] || observation["$1 $2"]=${BASH_REMATCH[1]}
-    done <<<"$last_out"
+    done
 }
 
 # answer PROGRAM KEY [HERE]: with --ask, once the view has been shown: whether a prediction

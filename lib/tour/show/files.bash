@@ -44,8 +44,9 @@ ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its bl
 # observe_first_zero_byte PROGRAM KEY: observed, the offset of the first zero byte in the
 # od -c that the last command line printed.
 observe_first_zero_byte() {
-    local line offset i
-    while IFS= read -r line; do
+    local line lines offset i
+    split lines "$last_out" $'\n'
+    for line in "${lines[@]}"; do
         [[ $line =~ ^([0-7]{7}) ]] || continue
         offset=$((8#${BASH_REMATCH[1]}))
         for ((i = 0; i < 16; i++)); do
@@ -54,7 +55,7 @@ observe_first_zero_byte() {
                 return
             }
         done
-    done <<<"$last_out"
+    done
 }
 
 show_sizedecho() {
