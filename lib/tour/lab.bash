@@ -189,8 +189,12 @@ make_lab() {
     printf '  %s\n\n' "$needs"
     printf 'In each of two terminals, enter:\n\n'
     printf '    cd %s\n' "$quoted_dir"
+    # The programs in /usr/bin (the package) are on every login's PATH already; put first,
+    # /usr/bin would come before /usr/local/bin.
     # shellcheck disable=SC2016 # printed for the user to type
-    printf '    export PATH=%s:"$PATH"\n\n' "$quoted_bin"
+    [[ $bin_dir == /usr/bin || $bin_dir == /bin ]] ||
+        printf '    export PATH=%s:"$PATH"\n' "$quoted_bin"
+    printf '\n'
     printf 'Then run a program in one terminal and watch it from the other. The second\n'
     printf 'terminal finds its process id with pgrep, for example:\n\n'
     # shellcheck disable=SC2016 # printed for the user to type
