@@ -7,36 +7,30 @@
 
 load helper
 
-# Stops the holders a failed test left waiting.
+# The time-out wrappers of the holders still running, by name: a failed test's are stopped.
+declare -gA timers
 teardown() {
-    local timer
-    for timer in ${timers[@]+"${timers[@]}"}; do
-        kill "$timer" 2>/dev/null || true
-    done
+    ((${#timers[@]} == 0)) || kill "${timers[@]}" 2>/dev/null || true
 }
 
 # start_holder NAME PROGRAM: starts PROGRAM on db.txt with its input on NAME.in and its output
 # in NAME.out and NAME.err; sets NAME to the program's process id.
 start_holder() {
-    local name=$1 program=$2 enter timer
-    mkfifo "$name.in"
-    exec {enter}<>"$name.in"
-    timeout 20 "$program" <"$name.in" >"$name.out" 2>"$name.err" 3>&- {enter}>&- &
-    timer=$!
-    timers+=("$timer")
-    declare -g "$name=$(wait_for 5 child_of "$timer")" "${name}_enter=$enter" "${name}_timer=$timer"
+    local enter
+    mkfifo "$1.in"
+    exec {enter}<>"$1.in"
+    timeout 20 "$2" <"$1.in" >"$1.out" 2>"$1.err" 3>&- {enter}>&- &
+    timers[$1]=$!
+    declare -g "$1=$(wait_for 5 child_of "${timers[$1]}")" "${1}_enter=$enter"
 }
 
 # release NAME: presses Enter for the holder NAME and waits for it to end; sets NAME_status.
 release() {
-    local enter=${1}_enter timer=${1}_timer rc=0 left=() running
+    local enter=${1}_enter status=0
     echo >&"${!enter}"
-    wait "${!timer}" || rc=$?
-    declare -g "${1}_status=$rc"
-    for running in "${timers[@]}"; do
-        [[ $running == "${!timer}" ]] || left+=("$running")
-    done
-    timers=(${left[@]+"${left[@]}"})
+    wait "${timers[$1]}" || status=$?
+    unset "timers[$1]"
+    declare -g "${1}_status=$status"
 }
 
 # listed PID KIND [waiting]: true when /proc/locks shows a POSIX KIND (READ or WRITE) lock of
@@ -47,11 +41,6 @@ listed() {
     [[ ${3-} == waiting ]] && blocked='-> '
     grep -Eq "^[0-9]+: ${blocked}POSIX +ADVISORY +$2 +$1 +[0-9a-f]+:[0-9a-f]+:$inode +0 +EOF\$" \
         /proc/locks
-}
-
-# unlisted PID: true when /proc/locks shows nothing of PID on db.txt, held or waiting.
-unlisted() {
-    ! grep -Eq " $1 +[0-9a-f]+:[0-9a-f]+:$(stat -c %i db.txt) " /proc/locks
 }
 
 # waiting_for_input PID: true once PID sleeps (in its read of standard input).
@@ -77,27 +66,27 @@ finished_alone() {
     done
 }
 
-@test "exclusivehold: a write lock from 0 to EOF owned by the holder, kept until Enter" {
+@test "exclusivehold first: it holds 0 to EOF until Enter; a reader is refused, a writer blocks" {
     echo data >db.txt # not empty: the lock starts at 0, not at the end
     start_holder first exclusivehold
     wait_for 5 listed "$first" WRITE
-    [ "$(grep -c ":$(stat -c %i db.txt) " /proc/locks)" -eq 1 ]
     wait_for 5 waiting_for_input "$first"
-    listed "$first" WRITE
+    [ "$(grep -c ":$(stat -c %i db.txt) " /proc/locks)" -eq 1 ]
 
-    release first
-    finished_alone first
-    unlisted "$first"
-    [ "$(cat db.txt)" = data ]
-}
-
-@test "exclusive then exclusive: the second blocks until the first is released, then goes on" {
-    touch db.txt
-    start_holder first exclusivehold
-    wait_for 5 listed "$first" WRITE
+    start_holder reader sharedhold
+    wait_for 5 test -s reader.err
+    wait_for 5 waiting_for_input "$reader"
+    # nothing of the refused reader, held or waiting
+    run ! grep -Eq " $reader +[0-9a-f]+:[0-9a-f]+:$(stat -c %i db.txt) " /proc/locks
     start_holder second exclusivehold
     wait_for 5 listed "$second" WRITE waiting
     run ! listed "$second" WRITE
+
+    release reader
+    [ "$reader_status" -eq 0 ]
+    printf %s "$lock_lines" | cmp - reader.out
+    [ "$(cat reader.err)" = "Shared lock not granted: Resource temporarily unavailable" ]
+    listed "$first" WRITE
 
     release first
     wait_for 5 listed "$second" WRITE
@@ -105,43 +94,10 @@ finished_alone() {
     release second
     finished_alone first
     finished_alone second
+    [ "$(cat db.txt)" = data ]
 }
 
-@test "exclusive then shared: the shared one is refused at once, says so, holds nothing" {
-    touch db.txt
-    start_holder writer exclusivehold
-    wait_for 5 listed "$writer" WRITE
-    start_holder reader sharedhold
-    wait_for 5 test -s reader.err
-    wait_for 5 waiting_for_input "$reader"
-    unlisted "$reader"
-    listed "$writer" WRITE
-
-    release reader
-    [ "$reader_status" -eq 0 ]
-    printf %s "$lock_lines" | cmp - reader.out
-    [ "$(cat reader.err)" = "Shared lock not granted: Resource temporarily unavailable" ]
-    listed "$writer" WRITE
-
-    release writer
-    finished_alone writer
-}
-
-@test "shared then shared: both hold read locks at once" {
-    echo data >db.txt
-    start_holder first sharedhold
-    wait_for 5 listed "$first" READ
-    start_holder second sharedhold
-    wait_for 5 listed "$second" READ
-    listed "$first" READ
-
-    release first
-    release second
-    finished_alone first
-    finished_alone second
-}
-
-@test "shared then exclusive: the exclusive one waits until every reader has released" {
+@test "sharedhold first: readers hold together; a writer waits until every reader has released" {
     touch db.txt
     start_holder reader1 sharedhold
     start_holder reader2 sharedhold

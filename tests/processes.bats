@@ -9,17 +9,12 @@
 
 load helper
 
-# running PID: true while PID has not ended (neither gone nor a zombie).
+# running PID: true while PID has not ended (neither gone nor a zombie); ended PID: the opposite.
 running() {
     local state
-    state=$(state_ppid "$1") || return 1
-    [[ $state != [ZX]\ * ]]
+    state=$(state_ppid "$1") && [[ $state != [ZX]\ * ]]
 }
-
-# ended PID: true once PID is gone or a zombie.
-ended() {
-    ! running "$1"
-}
+ended() { ! running "$1"; }
 
 # since_fork: prints the milliseconds since the maker forked its child ($forked).
 since_fork() {
@@ -28,52 +23,50 @@ since_fork() {
 }
 
 # start_maker PROGRAM NAME: starts PROGRAM with its output in NAME.out and NAME.err, and
-# records its time-out wrapper in NAME.timer and "PARENT CHILD" in NAME.pids; sets the
-# caller's $timer, $parent and $child, and $forked to the time of the fork.
+# records its time-out wrapper in NAME.timer; sets the caller's $timer, $parent and $child,
+# and $forked to the time of the fork.
 start_maker() {
     timeout 20 "$1" >"$2.out" 2>"$2.err" &
     timer=$!
     echo "$timer" >"$2.timer"
     parent=$(wait_for 10 child_of "$timer")
     child=$(wait_for 10 child_of "$parent")
-    echo "$parent $child" >"$2.pids"
     started "$child"
     forked=$started
 }
 
-# Runs orphanmaker into orphan.out and records in orphan.*: the two process ids, the child's
-# parent while the parent sleeps, how and when the program ended, the child's state and parent
-# just after that, and when the child ended.
+# Runs orphanmaker and records in orphan.record: the two process ids; the child's parent while
+# the parent sleeps; the program's status and when it ended; the child's state and parent just
+# after that, and when; when the child ended.
 watch_orphanmaker() {
-    local timer parent child forked started status=0
+    local timer parent child forked started status=0 before after
     start_maker orphanmaker orphan
-    state_ppid "$child" >orphan.before
-    running "$parent" || rm orphan.before
+    before=$(state_ppid "$child")
+    running "$parent" || before=late
     wait "$timer" || status=$?
-    echo "$status $(since_fork)" >orphan.ended
-    echo "$(state_ppid "$child") $(since_fork)" >orphan.after
+    after="$status $(since_fork) $(state_ppid "$child") $(since_fork)"
     wait_for 5 ended "$child"
-    since_fork >orphan.child_ended
+    echo "$parent $child ${before#* } $after $(since_fork)" >orphan.record
     touch orphan.done
 }
 
-# Runs zombiemaker into zombie.out and records in zombie.*: the two process ids, the child's
-# state and parent at every look while the parent sleeps, when those looks began and ended,
-# and how the program ended.
+# Runs zombiemaker and records the child's state and parent at every look while the parent
+# sleeps in zombie.seen; in zombie.record the two process ids, when the looks began and ended,
+# the program's status and when it ended.
 watch_zombiemaker() {
-    local timer parent child forked started seen status=0
+    local timer parent child forked started first last seen status=0
     start_maker zombiemaker zombie
     wait_for 5 ended "$child"
-    since_fork >zombie.first_look
+    first=$(since_fork)
     while running "$parent"; do
         seen=$(state_ppid "$child") || seen=gone
         # Only a look taken while the parent still sleeps counts.
         running "$parent" && echo "$seen" >>zombie.seen
-        since_fork >zombie.last_look
+        last=$(since_fork)
         sleep 0.2
     done
     wait "$timer" || status=$?
-    echo "$status $(since_fork)" >zombie.status
+    echo "$parent $child $first $last $status $(since_fork)" >zombie.record
     touch zombie.done
 }
 
@@ -88,9 +81,7 @@ teardown_file() {
     cd "$BATS_FILE_TMPDIR" || return 1
     local name
     for name in orphan zombie; do
-        if [[ ! -e $name.done && -e $name.timer ]]; then
-            kill "$(cat "$name.timer")" 2>/dev/null || true
-        fi
+        [[ -e $name.done || ! -e $name.timer ]] || kill "$(cat "$name.timer")" 2>/dev/null || true
     done
 }
 
@@ -99,10 +90,9 @@ teardown_file() {
 Process id\(PID\) of the parent process is: ([0-9]+)
 Process id\(PID\) of the child process is: ([1-9][0-9]*)$'
     # The shell prints its pid, then becomes forkpids under the same one.
-    bash -c 'echo $$; exec forkpids' | cat >piped.txt
-    bash -c 'echo $$; exec forkpids' >file.txt
     local output
-    for output in "$(cat piped.txt)" "$(cat file.txt)"; do
+    for output in "$(bash -c 'echo $$; exec forkpids')" \
+        "$(bash -c 'echo $$; exec forkpids' >file.txt && cat file.txt)"; do
         [[ $output =~ $pattern ]]
         [ "${BASH_REMATCH[2]}" = "${BASH_REMATCH[1]}" ]
         [ "${BASH_REMATCH[3]}" != "${BASH_REMATCH[2]}" ]
@@ -111,27 +101,17 @@ Process id\(PID\) of the child process is: ([1-9][0-9]*)$'
 
 @test "forkappend: three runs make 90 bytes, three records of each kind, mode 0700; then appends" {
     umask 000
-    local i
-    for i in 1 2 3; do
-        outcome 0 '' '' forkappend
-    done
+    local content
+    outcome 0 '' '' forkappend
+    outcome 0 '' '' forkappend
+    outcome 0 '' '' forkappend
     # The parents do not wait: the last child may still be writing.
     wait_for 5 prints 90 stat -c %s forkappend.txt
     [ "$(stat -c %a forkappend.txt)" = 700 ] # rwx------
-
-    local content record parents=0 children=0
     IFS= read -r -d '' content <forkappend.txt || true
-    [ "${#content}" -eq 90 ]
-    for i in 0 15 30 45 60 75; do
-        record=${content:i:15}
-        case $record in
-        $'Parent Process\n') parents=$((parents + 1)) ;;
-        $'Child Process\n!') children=$((children + 1)) ;;
-        *) false ;;
-        esac
-    done
-    [ "$parents" -eq 3 ]
-    [ "$children" -eq 3 ]
+    content=${content//$'Parent Process\n'/P}
+    content=${content//$'Child Process\n!'/C}
+    [[ ${content//C/} == PPP && ${content//P/} == CCC ]] # those records and nothing else
 
     # An existing file is appended to and keeps its mode.
     cp forkappend.txt before.txt
@@ -160,18 +140,14 @@ Process id\(PID\) of the child process is: ([1-9][0-9]*)$'
 @test "zombiemaker: while the parent sleeps the child is a zombie under it, not collected" {
     cd "$BATS_FILE_TMPDIR"
     wait_for 30 test -e zombie.done
-    local parent child
-    read -r parent child <zombie.pids
+    local parent child first last status ended
+    read -r parent child first last status ended <zombie.record
     [ "$(sort -u zombie.seen)" = "Z $parent" ]
-    # The looks covered the sleep: from the fork until about 10 s.
-    (($(cat zombie.first_look) < 2000))
-    (($(cat zombie.last_look) > 9000))
-    # The parent ended 10 s after the fork, with up to a second for a busy machine to notice:
-    # a sleep of 9 s or 11 s fails.
-    local status when
-    read -r status when <zombie.status
+    # The looks covered the sleep, from the fork until about 10 s; the parent ended 10 s after
+    # the fork, with up to a second for a busy machine to notice: a sleep of 9 s or 11 s fails.
+    ((first < 2000 && last > 9000))
     [ "$status" -eq 0 ]
-    ((when >= 10000 && when < 11000))
+    ((ended >= 10000 && ended < 11000))
     [ "$(cat zombie.out)" = "Child PID is: $child
 Exiting child!
 Parent PID is: $parent
@@ -183,24 +159,16 @@ Parent is now awake!" ]
 @test "orphanmaker: ends after 10 s, not 12; its child lives on elsewhere; all lines on a file" {
     cd "$BATS_FILE_TMPDIR"
     wait_for 30 test -e orphan.done
-    local parent child state ppid status when
-    read -r parent child <orphan.pids
-    read -r state ppid <orphan.before
-    [ "$ppid" = "$parent" ]
-
+    local parent child before status ended state ppid after child_ended
+    read -r parent child before status ended state ppid after child_ended <orphan.record
+    [ "$before" = "$parent" ]
     # Counted from the fork, with up to a second for a busy machine to notice each end: the
     # parent ends at 10 s, the child at 12 s.
-    read -r status when <orphan.ended
     [ "$status" -eq 0 ]
-    ((when >= 10000 && when < 11000))
-
-    read -r state ppid when <orphan.after
+    ((ended >= 10000 && ended < 11000))
     [ "$state" = S ]
     [ "$ppid" != "$parent" ]
-    ((when < 12000))
-    when=$(cat orphan.child_ended)
-    ((when >= 12000 && when < 13000))
-
+    ((after < 12000 && child_ended >= 12000 && child_ended < 13000))
     # Redirected to a file, all six lines land there once.
     [ "$(cat orphan.out)" = "Parent PID is: $parent
 Putting Parent to sleep for 10s
