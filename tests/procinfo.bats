@@ -50,15 +50,10 @@ envdump_waits() {
         ZETA='last letter' ALPHA= 'B=x %s %d %n y'
 }
 
-@test "pidtimer: two runs, two processes, each its own pid and a positive tick count" {
+@test "pidtimer: its own pid and a positive tick count" {
     local format=$'^([0-9]+)\nPID: ([0-9]+)\nTime taken : [1-9][0-9]* \n$'
-    local run first_pid
-    for run in first second; do
-        # The shell prints its pid, then becomes pidtimer under the same one.
-        bash -c 'echo $$; exec pidtimer' >"$run"
-        [[ $(cat "$run"; echo x) =~ ${format%$}x ]]
-        [ "${BASH_REMATCH[2]}" = "${BASH_REMATCH[1]}" ]
-        [ "${BASH_REMATCH[2]}" != "${first_pid-}" ]
-        first_pid=${BASH_REMATCH[2]}
-    done
+    # The shell prints its pid, then becomes pidtimer under the same one.
+    bash -c 'echo $$; exec pidtimer' >out
+    [[ $(cat out; echo x) =~ ${format%$}x ]]
+    [ "${BASH_REMATCH[2]}" = "${BASH_REMATCH[1]}" ]
 }
