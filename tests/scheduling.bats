@@ -3,17 +3,6 @@
 
 load helper
 
-@test "policyflip: an ordinary user is refused the switch and stays OTHER" {
-    outcome 0 $'Current policy is OTHER\nCurrent policy is 0' '' unprivileged policyflip
-}
-
-@test "policyflip: with privilege OTHER becomes RR, FIFO becomes RR, RR becomes FIFO" {
-    require_realtime
-    outcome 0 $'Current policy is OTHER\nCurrent policy is 2' '' policyflip
-    outcome 0 $'Current policy is FIFO\nCurrent policy is 2' '' chrt -f 10 policyflip
-    outcome 0 $'Current policy is RR\nCurrent policy is 1' '' chrt -r 10 policyflip
-}
-
 # asleep_switched PID: PID sleeps under a policy other than OTHER; sets $fields to its stat.
 asleep_switched() {
     local stat
@@ -22,8 +11,18 @@ asleep_switched() {
     [[ ${fields[0]} == S && ${fields[38]} != 0 ]]
 }
 
-@test "policyflip: the real-time policy it switches to has priority 10" {
+@test "policyflip: OTHER or FIFO becomes RR at priority 10, RR becomes FIFO; others are refused" {
+    local error=$'Error while getting current policy\n: Success'
+    # Batch and idle are none of the three; an ordinary user is refused the switch silently.
+    outcome 0 '' "$error" chrt -b 0 policyflip
+    outcome 0 '' "$error" chrt -i 0 policyflip
+    outcome 0 $'Current policy is OTHER\nCurrent policy is 0' '' unprivileged policyflip
+
     require_realtime
+    outcome 0 $'Current policy is OTHER\nCurrent policy is 2' '' policyflip
+    outcome 0 $'Current policy is FIFO\nCurrent policy is 2' '' chrt -f 10 policyflip
+    outcome 0 $'Current policy is RR\nCurrent policy is 1' '' chrt -r 10 policyflip
+
     # Its report meets a full pipe, so it sleeps in the write at exit under the policy and
     # priority it took, for its stat file to show (fields 41 and 40).
     mkfifo report
@@ -38,40 +37,29 @@ asleep_switched() {
     [ "${fields[37]} ${fields[38]}" = "10 2" ]
 }
 
-@test "policyflip: under batch or idle only the two-line error report, status 0" {
-    outcome 0 '' $'Error while getting current policy\n: Success' chrt -b 0 policyflip
-    outcome 0 '' $'Error while getting current policy\n: Success' chrt -i 0 policyflip
-}
-
 @test "rrrange: Linux accepts round-robin priorities 1 to 99" {
     outcome 0 "The max priority with RR Scheduling Policy is : 99
 The min priority with RR Scheduling Policy is : 1" '' rrrange
 }
 
-@test "niceset: anything but exactly one argument prints only the usage line" {
+# Odd spellings of the increment and refused decreases beyond these are in hostile.bats.
+@test "niceset: adds its one argument, clamped at 19 by the kernel; a new -1 is no refusal" {
     local usage="Please pass the integer value to set the priority in command line"
     outcome 1 "$usage" '' niceset
     outcome 1 "$usage" '' niceset 1 2
-}
 
-# Odd spellings of the increment and refused decreases beyond these are in hostile.bats.
-@test "niceset: adds the increment, which the kernel clamps at 19; a refused decrease is an error" {
-    local start increment now
-    start=$(nice)
-    now="Current priority of the running process is: $start"
-    for increment in 5 0 100; do
-        outcome 0 "$now"$'\n\nNew priority of the running process is: '$((
-            start + increment > 19 ? 19 : start + increment)) '' niceset "$increment"
-    done
-    # not a new value of -1
-    outcome 1 "$now" 'Not able to change the priority: Operation not permitted' \
-        unprivileged niceset -5
-}
-
-@test "niceset: with privilege a real new value of -1 is printed as such" {
-    require_root "lowering the nice value"
-    local to_zero=$((-$(nice))) now='Current priority of the running process is:'
+    local start increment now='Current priority of the running process is:'
     local new=$'\n\nNew priority of the running process is:'
+    start=$(nice)
+    for increment in 5 0 100; do
+        outcome 0 "$now $start$new $((start + increment > 19 ? 19 : start + increment))" '' \
+            niceset "$increment"
+    done
+    outcome 1 "$now $start" 'Not able to change the priority: Operation not permitted' \
+        unprivileged niceset -5
+
+    require_root "lowering the nice value"
+    local to_zero=$((-start))
     outcome 0 "$now 0$new -1" '' nice -n "$to_zero" niceset -1
     outcome 0 "$now 0$new -20" '' nice -n "$to_zero" niceset -99999999999999999999
     # From one end of the range the widest increment still reaches the other.
