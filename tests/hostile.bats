@@ -377,72 +377,64 @@ flood_running() {
     ((fields[11] + fields[12] >= 10))
 }
 
+# start_flood [closed]: fdflood started as an ordinary user in the background, with at most
+# 16 descriptors and 5 s of processor time should every kill be missed, standard error into
+# $flood_err, standard input and output closed if asked; returns once it is running its loop.
+start_flood() {
+    (
+        close_inherited_fds
+        ulimit -n 16 -t 5
+        if [[ -n ${1:-} ]]; then exec <&- >&-; fi
+        unprivileged fdflood 2>"$flood_err"
+    ) </dev/null >/dev/null 2>&1 & # the shell says "Terminated" when the flood is killed
+    flood_runner=$!
+    wait_for 5 find_flood "$flood_runner"
+    wait_for 5 flood_running
+}
+
+stop_flood() {
+    kill "$flood_pid"
+    wait "$flood_runner" || true
+    flood_pid='' flood_runner=''
+}
+
 @test "fdflood: in a read-only directory it creates nothing, runs on; closed streams fill too" {
     require_native "the emulator's own descriptors count against the limit"
     local flood_err=$BATS_TEST_TMPDIR/flood.err
     fixture flood-readonly
     rm ./*.txt
     chmod 555 .
-    # At most 16 descriptors, and 5 s of processor time should every kill below be missed.
-    (
-        close_inherited_fds
-        ulimit -n 16 -t 5
-        unprivileged fdflood 2>"$flood_err"
-    ) </dev/null >/dev/null 2>/dev/null &
-    flood_runner=$!
-    wait_for 5 find_flood "$flood_runner"
-    wait_for 5 flood_running
-    run ls
-    [ "$output" = childprog ]
-    [ ! -s "$flood_err" ] # silent, at least until killed (the shell then says "Terminated")
-    kill "$flood_pid"
-    wait "$flood_runner" || true
-    flood_pid='' flood_runner=''
+    start_flood
+    [ "$(ls)" = childprog ]
+    [ ! -s "$flood_err" ] # silent, at least until killed
+    stop_flood
 
-    # Standard input and output closed: the flood takes descriptors 0 and 1 as well and stops
-    # at the limit all the same.
+    # With standard input and output closed the flood takes descriptors 0 and 1 as well and
+    # stops at the limit all the same.
     fixture flood-closed
     rm ./*.txt
-    (
-        close_inherited_fds
-        ulimit -n 16 -t 5
-        exec timeout 5 fdflood
-    ) <&- >&- 2>"$flood_err" &
-    flood_runner=$!
-    wait_for 5 find_flood "$flood_runner"
+    chmod 777 .
+    start_flood closed
     wait_for 5 prints 16 fd_count "$flood_pid"
-    wait_for 5 flood_running
     [ "$(readlink "/proc/$flood_pid/fd/0")" = "$PWD/one.txt" ]
     [ "$(readlink "/proc/$flood_pid/fd/1")" = "$PWD/two.txt" ]
     [ ! -s "$flood_err" ]
-    kill "$flood_pid"
-    wait "$flood_runner" || true
-    flood_pid='' flood_runner=''
+    stop_flood
 }
 
 @test "nothing is lost: the programs that only lock, read or link leave their files as they were" {
     fixture lossless
     local program
-    for program in db bytecat three lsdemo; do
-        head -c 65536 /dev/urandom >"$program.txt"
-    done
+    for program in db bytecat three lsdemo; do head -c 65536 /dev/urandom >"$program.txt"; done
     sha256sum db.txt bytecat.txt three.txt lsdemo.txt >../lossless.sums
-    for program in exclusivehold sharedhold; do
+    for program in exclusivehold sharedhold bytecat makelinks execvlist execlelist execlplist; do
         attempt "$program" </dev/null
-        attempt "$program" <&-
-        attempt "$program" <.
         stdout_closed=1 attempt "$program" </dev/null
     done
-    attempt bytecat
-    attempt bytecat <&-
-    stdout_closed=1 attempt bytecat
-    (exec bytecat >/dev/full 2>/dev/null) || true
-    attempt makelinks
-    attempt makelinks
-    for program in execvlist execlelist execlplist; do
-        attempt "$program"
-        stdout_closed=1 attempt "$program"
+    for program in exclusivehold sharedhold bytecat; do
+        attempt "$program" <&-
+        attempt "$program" <.
     done
-
+    (exec bytecat >/dev/full 2>/dev/null) || true
     sha256sum --quiet -c ../lossless.sums
 }
