@@ -22,13 +22,15 @@ attempt() {
     ) >"$out" 2>"$err" || attempt_status=$?
 }
 
-# expect_row ROW STATUS STDOUT STDERR: the last attempt ended as ROW says.
+# expect_row ROW STATUS STDOUT STDERR: the last attempt ended as ROW says. A mismatch shows both
+# sides quoted: status, output and error, a newline between them.
 expect_row() {
     local got_stdout got_stderr
     got_stdout=$(cat "$out" && printf .) got_stderr=$(cat "$err")
     # shellcheck disable=SC2053 # the expected output and error are globs on purpose
     [[ $attempt_status == "$2" && ${got_stdout%.} == $3 && $got_stderr == $4 ]] ||
-        row_fails "$1" "$attempt_status|${got_stdout%.}|$got_stderr" "$2|$3|$4"
+        row_fails "$1" "$attempt_status"$'\n'"${got_stdout%.}"$'\n'"$got_stderr" \
+            "$2"$'\n'"$3"$'\n'"$4"
 }
 
 # fixture NAME: a fresh directory holding every data file, made the working directory.
