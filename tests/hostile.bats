@@ -1,57 +1,43 @@
 #!/usr/bin/env bats
-# Every program under bad conditions: standard output, error or input closed, standard input
-# a directory, data files missing, unreadable or in a read-only directory, hostile sizes and
-# increments. Most tests are a table, one row per program or value; the row runner names every
-# row that fails. A row gives the command, then its status, standard output and standard error:
-# the output byte for byte (a glob where a process id or ls's long line shows), the error
-# lines with their final newline left off. Any sanitizer report is extra error text and fails
-# the row.
-#
-# orphanmaker and zombiemaker sleep 10 s and read nothing: they meet only a refused fork, which
-# ends them at once. fdflood has a test of its own, under a small `ulimit -n`.
+# Every program under bad conditions: standard streams closed, standard input a directory, data
+# files missing, unreadable or in a read-only directory, fork refused, hostile sizes and
+# increments. Most tests are tables, a row per command: its status, its standard output byte
+# for byte (a glob where a process id or ls's long line shows) and its error lines less the
+# final newline (a sanitizer report is extra text and fails the row). orphanmaker and
+# zombiemaker sleep 10 s and read nothing: they meet only a refused fork, which ends them.
 
 load helper
 
-# attempt CMD...: runs CMD with a time-out (under `unprivileged` without one: those rows never
-# wait for input), standard output into $out or closed when $stdout_closed is set, standard
-# error into $err, standard input as the caller gives it. Sets $attempt_status. The two files
-# sit outside the working directory, which a row may make read-only.
+# attempt CMD...: runs CMD with a time-out (none under `unprivileged`: those rows never wait
+# for input), standard output into $out (closed if $stdout_closed is set), standard error into
+# $err (closed if $stderr_closed is set); sets $attempt_status. Both files lie outside the
+# working directory, which a row may make read-only.
 attempt() {
-    out=$BATS_TEST_TMPDIR/out err=$BATS_TEST_TMPDIR/err
-    attempt_status=0
-    : >"$out"
+    out=$BATS_TEST_TMPDIR/out err=$BATS_TEST_TMPDIR/err attempt_status=0
     (
         close_inherited_fds
         if [[ -n ${stdout_closed:-} ]]; then exec >&-; fi
+        if [[ -n ${stderr_closed:-} ]]; then exec 2>&-; fi
         if [[ $1 == unprivileged ]]; then "$@"; else exec timeout 5 "$@"; fi
     ) >"$out" 2>"$err" || attempt_status=$?
 }
 
-# expect_row ROW STATUS STDOUT STDERR: the last attempt ended as the row says. On a mismatch it
-# names the row and shows both sides quoted, so that every byte is visible.
+# expect_row ROW STATUS STDOUT STDERR: the last attempt ended as ROW says. A mismatch shows both
+# sides quoted: status, output and error, a newline between them.
 expect_row() {
-    local row=$1 status=$2 stdout=$3 stderr=$4 got_stdout got_stderr
-    got_stdout=$(cat "$out" && printf .)
-    got_stdout=${got_stdout%.}
-    got_stderr=$(cat "$err")
-    # shellcheck disable=SC2053 # the expected output is a glob on purpose
-    if [[ $attempt_status == "$status" && $got_stdout == $stdout && $got_stderr == $stderr ]]; then
-        return 0
-    fi
-    {
-        echo "row failed: $row"
-        printf '  status %s, expected %s\n' "$attempt_status" "$status"
-        printf '  stdout   %q\n  expected %q\n' "$got_stdout" "$stdout"
-        printf '  stderr   %q\n  expected %q\n' "$got_stderr" "$stderr"
-    } >&2
-    return 1
+    local got_stdout got_stderr
+    got_stdout=$(cat "$out" && printf .) got_stderr=$(cat "$err")
+    # shellcheck disable=SC2053 # the expected output and error are globs on purpose
+    [[ $attempt_status == "$2" && ${got_stdout%.} == $3 && $got_stderr == $4 ]] ||
+        row_fails "$1" "$attempt_status"$'\n'"${got_stdout%.}"$'\n'"$got_stderr" \
+            "$2"$'\n'"$3"$'\n'"$4"
 }
 
 # fixture NAME: a fresh directory holding every data file, made the working directory.
 # bytecat.txt has no final newline; childprog_out reports its arguments on standard error
 # and ends with status 7, whatever standard output is.
 fixture() {
-    mkdir "$BATS_TEST_TMPDIR/$1"
+    mkdir "$BATS_TEST_TMPDIR/$1" "$BATS_TEST_TMPDIR/$1/childprog"
     cd "$BATS_TEST_TMPDIR/$1" || return 1
     printf 'one record\n' >db.txt
     : >seekgap.txt
@@ -59,21 +45,16 @@ fixture() {
     printf 'three\n' >three.txt
     printf 'lsdemo\n' >lsdemo.txt
     chmod 644 lsdemo.txt
-    mkdir childprog
     # shellcheck disable=SC2016 # the script's own $0 and $1
     printf '#!/bin/sh\necho "$0 $1" >&2\nexit 7\n' >childprog/childprog_out
     chmod 755 childprog/childprog_out
 }
 
-# A read-only directory or a 000 folder left by a test is made removable again; a flood
-# left running by a failed test is stopped (only the one this test started).
+# A read-only directory or a 000 folder left by a test is made removable again; a flood left
+# running by a failed test is stopped (only the one this test started).
 teardown() {
-    if [[ -n ${flood_runner:-} ]]; then
-        find_flood "$flood_runner" || true
-    fi
-    if [[ -n ${flood_pid:-} ]]; then
-        kill -KILL "$flood_pid" 2>/dev/null || true
-    fi
+    if [[ -n ${flood_runner:-} ]]; then find_flood "$flood_runner" || true; fi
+    if [[ -n ${flood_pid:-} ]]; then kill -KILL "$flood_pid" 2>/dev/null || true; fi
     chmod -R u+rwX "$BATS_TEST_TMPDIR" 2>/dev/null || true
 }
 
@@ -95,15 +76,38 @@ each_row() {
     return "$failed"
 }
 
-# command_row SETUP COMMAND STATUS STDOUT STDERR: a fresh fixture, SETUP (a function, or :)
-# run in it, COMMAND (split on spaces) attempted with this shell's standard input.
-command_row() {
-    local setup=$1 command
-    fixture "row-${2//[^a-z]/_}"
-    "$setup"
+# command_row SETUP COMMAND STATUS STDOUT STDERR: in a subshell, a fresh fixture SETUP-COMMAND,
+# SETUP (a function) run in it, COMMAND (split on spaces) attempted.
+command_row() (
+    local command
+    fixture "$1-${2//[^a-z]/_}"
+    "$1"
     read -ra command <<<"$2"
     attempt "${command[@]}"
-    expect_row "${@:2}"
+    expect_row "$1 $2" "${@:3}"
+)
+
+# The conditions, each a SETUP for command_row.
+close_stdout() { stdout_closed=1; }
+close_stdin() { exec <&-; }
+stdin_directory() { exec <.; }
+remove_all() { rm -r ./*; }
+# Read-only db.txt and seekgap.txt (the programs open them read-write), an unreadable
+# bytecat.txt, a read-only forkappend.txt, an unreadable directory lsdemo.txt.
+lock_out() {
+    chmod 444 db.txt seekgap.txt
+    chmod 000 bytecat.txt
+    : >forkappend.txt
+    chmod 444 forkappend.txt
+    rm lsdemo.txt
+    mkdir -m 000 lsdemo.txt
+}
+# As root, three.txt goes to the unprivileged user: a hard link to someone else's file is
+# refused for its own reason (protected_hardlinks), which would hide the directory's.
+read_only_directory() {
+    chmod 666 db.txt seekgap.txt
+    if ((EUID == 0)); then chown "$unprivileged_user" three.txt; fi
+    chmod 555 .
 }
 
 @test "every program in programs.list meets at least one of these conditions" {
@@ -117,76 +121,52 @@ command_row() {
     [ "${missing[*]}" = "" ]
 }
 
-@test "standard output closed: a failed copy or echo is an error, data files keep their bytes" {
-    local stdout_closed=1 echo_failed='Writing the text failed: Bad file descriptor'
-    local rows=(
+@test "standard output or error closed: a failed write is an error, data files keep their bytes" {
+    # The data files take descriptor 1: seekgap's and the holders' move above 2, so neither the
+    # offset nor the lines buffered for standard output land in them; bytecat's copy reads its
+    # file and its write is refused; exclcreate's report of its new file's number goes into it.
+    local rows=() program echo_failed='Writing the text failed: Bad file descriptor'
+    for program in rrrange policyflip pidtimer forkpids stdinwait makelinks envdump seekgap \
+        exclusivehold sharedhold forkappend exclcreate 'niceset 5'; do
+        rows+=("$program" 0 '' '')
+    done
+    rows+=(
         # command            status  stdout  stderr
-        rrrange              0       ''      ''
-        'niceset 5'          0       ''      ''
-        policyflip           0       ''      ''
-        pidtimer             0       ''      ''
-        forkpids             0       ''      ''
-        stdinwait            0       ''      ''
-        makelinks            0       ''      ''
-        envdump              0       ''      ''
-        # The file takes descriptor 1: the copy reads it, and the write to it is refused.
         bytecat             1       ''      'Writing to standard output failed: Bad file descriptor'
-        # The file takes descriptor 1 and moves above 2; the offset goes nowhere.
-        seekgap              0       ''      ''
-        # The file takes descriptor 1; the lines buffered for it must not land in it.
-        exclusivehold        0       ''      ''
-        sharedhold           0       ''      ''
-        forkappend           0       ''      ''
-        # The new file takes descriptor 1, so the report of its number goes into it.
-        exclcreate           0       ''      ''
         execvlist            2       ''      "$ls_write_error"
         execlelist           2       ''      "$ls_write_error"
         execlplist           2       ''      "$ls_write_error"
         runother             7       ''      "$child_report"
     )
-    each_row 4 command_row : </dev/null
-    # shellcheck disable=SC2034 # read by each_row
+    each_row 4 command_row close_stdout </dev/null
     rows=(5 1 '' "$echo_failed" 80 1 '' "$echo_failed")
-    each_row 4 sizedecho_row $'\nhello world\n'
+    stdout_closed=1 each_row 4 sizedecho_row $'\nhello world\n'
+    # What the holders and bytecat leave in their files is checked where nothing is lost.
+    cmp <(printf '%s\0\0\0\0\0\0\0\0\0\0%s' 0101011010 0101011010) close_stdout-seekgap/seekgap.txt
+    cmp <(printf 'The file descriptor value is: 1') close_stdout-exclcreate/exclcreate.txt
+    wait_for 5 prints 30 stat -c %s close_stdout-forkappend/forkappend.txt
 
-    # What each left in its data files.
-    cd "$BATS_TEST_TMPDIR"
-    cmp <(printf '%s\0\0\0\0\0\0\0\0\0\0%s' 0101011010 0101011010) row-seekgap/seekgap.txt
-    cmp <(printf abc) row-bytecat/bytecat.txt
-    cmp <(printf 'The file descriptor value is: 1') row-exclcreate/exclcreate.txt
-    wait_for 5 prints 30 stat -c %s row-forkappend/forkappend.txt
-    cmp <(printf 'one record\n') row-exclusivehold/db.txt
-    cmp <(printf 'one record\n') row-sharedhold/db.txt
-}
-
-@test "standard error closed: db.txt moves above 2, a refused lock's error stays out of it" {
+    # Standard error closed: db.txt moves above 2, and sharedhold's refusal stays out of it.
     fixture stderr-closed
     mkfifo enter
-    local hold
+    local hold holder
     exec {hold}<>enter # a writer that stays: the holder waits for its Enter
     (
         close_inherited_fds
         exec timeout 20 exclusivehold
     ) <enter >/dev/null 2>&- &
-    local holder=$!
+    holder=$!
     wait_for 5 grep -q "WRITE .*:$(stat -c %i db.txt) 0 EOF" /proc/locks
     [ "$(readlink "/proc/$(child_of "$holder")/fd/3")" = "$PWD/db.txt" ]
-
-    # db.txt takes descriptor 2, where the refusal is reported.
-    local status=0
-    (
-        close_inherited_fds
-        exec timeout 5 sharedhold
-    ) </dev/null >"$BATS_TEST_TMPDIR/out" 2>&- || status=$?
+    stderr_closed=1 attempt sharedhold </dev/null
     echo >&"$hold"
     wait "$holder"
     exec {hold}>&-
-    [ "$status" -eq 0 ]
-    [ "$(cat "$BATS_TEST_TMPDIR/out")" = "$lock_lines" ]
+    expect_row 'sharedhold 2>&-' 0 "$lock_lines" ''
     cmp <(printf 'one record\n') db.txt
 }
 
-@test "standard input closed: readers see end of input or an error, files take descriptor 0" {
+@test "standard input closed or a directory: readers see its end or an error, and do not wait" {
     require_native "the emulator holds descriptor 0 and others, and env -i drops QEMU_LD_PREFIX"
     local start
     start=$(nice)
@@ -226,14 +206,10 @@ command_row() {
         'prlimit --nofile=3 sharedhold' 1 ''                                 "Moving db.txt$unmoved"
         'prlimit --nofile=3 seekgap' 1    ''                            "Moving seekgap.txt$unmoved"
     )
-    each_row 4 command_row : <&-
-    cd "$BATS_TEST_TMPDIR"
-    [[ ${SYSLAB_SANITIZED:-} == 1 ]] || [ ! -s row-prlimit___nofile___seekgap/seekgap.txt ]
-}
+    each_row 4 command_row close_stdin
+    [[ ${SYSLAB_SANITIZED:-} == 1 ]] || [ ! -s close_stdin-prlimit___nofile___seekgap/seekgap.txt ]
 
-@test "standard input a directory: the readers fail to read and do not wait" {
-    require_native "env -i drops QEMU_LD_PREFIX, which the emulator needs"
-    local rows=(
+    rows=(
         # command            status  stdout                      stderr
         sizedecho          1       "$prompt"$'\n'          'Reading the size failed: Is a directory'
         stdinwait            0       $'The data is now available\n' ''
@@ -241,16 +217,12 @@ command_row() {
         sharedhold           0       "$lock_lines"               ''
         "env -i A=1 $SYSLAB_BIN/envdump" 0 $'\nA=1'              ''
     )
-    each_row 4 command_row : <.
+    each_row 4 command_row stdin_directory
 }
 
-remove_all() {
-    rm -r ./*
-}
-
-# The programs that create a missing file (exclcreate, forkappend, makelinks' link) are tested
-# with their folders.
-@test "every data file missing: an error line naming the file, and nothing is created" {
+# The programs that create a missing file (exclcreate, forkappend, makelinks' link) meet it
+# in a read-only directory.
+@test "data files missing, forbidden or in a read-only directory: errors name them, none made" {
     local rows=(
         # command      status  stdout                            stderr
         exclusivehold  1       ''                                'db.txt: No such file or directory'
@@ -263,23 +235,9 @@ remove_all() {
         runother       127     ''             './childprog/childprog_out: No such file or directory'
     )
     each_row 4 command_row remove_all </dev/null
-    cd "$BATS_TEST_TMPDIR"
-    [ "$(find row-* -mindepth 1)" = "" ]
-}
+    [ "$(find remove_all-* -mindepth 1)" = "" ]
 
-# Read-only db.txt and seekgap.txt (the programs open them read-write), an unreadable
-# bytecat.txt, a read-only forkappend.txt, an unreadable directory lsdemo.txt.
-lock_out() {
-    chmod 444 db.txt seekgap.txt
-    chmod 000 bytecat.txt
-    : >forkappend.txt
-    chmod 444 forkappend.txt
-    rm lsdemo.txt
-    mkdir -m 000 lsdemo.txt
-}
-
-@test "a data file the user may not read or write: an error line naming it" {
-    local rows=(
+    rows=(
         # command                    status  stdout                        stderr
         'unprivileged exclusivehold' 1       ''                          'db.txt: Permission denied'
         'unprivileged sharedhold'    1       ''                          'db.txt: Permission denied'
@@ -291,23 +249,9 @@ lock_out() {
         'unprivileged execlplist'    2       "${banner[execlplist]}"$'\n'  "$ls_lsdemo_error"
     )
     each_row 4 command_row lock_out </dev/null
-    cd "$BATS_TEST_TMPDIR"
-    cmp <(printf 'one record\n') row-unprivileged_exclusivehold/db.txt
-    cmp <(printf 'one record\n') row-unprivileged_sharedhold/db.txt
-    [ ! -s row-unprivileged_seekgap/seekgap.txt ]
-}
 
-# As root, three.txt goes to the unprivileged user: a hard link to someone else's file is
-# refused for its own reason (protected_hardlinks), which would hide the directory's.
-read_only_directory() {
-    chmod 666 db.txt seekgap.txt
-    if ((EUID == 0)); then chown "$unprivileged_user" three.txt; fi
-    chmod 555 .
-}
-
-@test "a read-only working directory: nothing can be created, existing files still work" {
     local denied='Failed : : Permission denied'
-    local rows=(
+    rows=(
         # command                    status  stdout                              stderr
         'unprivileged exclcreate'    0       'The file descriptor value is: -1'  ''
         'unprivileged forkappend'    1       ''                  'forkappend.txt: Permission denied'
@@ -320,32 +264,25 @@ read_only_directory() {
     each_row 4 command_row read_only_directory </dev/null
 }
 
-# without_fork PROGRAM: runs PROGRAM where fork is refused: one process at most for its user,
-# who has that one already. Root is not held to the limit, so as root the program runs as a
-# user id of its own, which no account and no other process has.
-without_fork() {
-    local lone_uid=64999
-    out=$BATS_TEST_TMPDIR/out err=$BATS_TEST_TMPDIR/err
-    attempt_status=0
-    local command=("$1") # no time-out for an ordinary user: timeout could not fork either
+# fork_row PROGRAM STATUS STDOUT STDERR: PROGRAM run where fork is refused: one process at most
+# for its user, who has that one already, and no time-out (timeout could not fork either). Root
+# is not held to the limit, so as root the program runs as a user id of its own, which no
+# account and no other process has.
+fork_row() {
+    local command=("$1") copy=$BATS_TEST_TMPDIR/$1
+    fixture "fork-$1"
     if ((EUID == 0)); then
-        local copy=$BATS_TEST_TMPDIR/$1
         cp "$(command -v "$1")" "$copy"
         chmod o+x "$BATS_RUN_TMPDIR" "$BATS_TEST_TMPDIR"
         chmod 777 .
-        command=(timeout 5 setpriv --reuid="$lone_uid" --regid="$lone_uid" --clear-groups "$copy")
+        command=(timeout 5 setpriv --reuid=64999 --regid=64999 --clear-groups "$copy")
     fi
+    out=$BATS_TEST_TMPDIR/out err=$BATS_TEST_TMPDIR/err attempt_status=0
     (
         close_inherited_fds
         ulimit -u 1
         exec "${command[@]}"
     ) </dev/null >"$out" 2>"$err" || attempt_status=$?
-}
-
-# fork_row PROGRAM STATUS STDOUT STDERR
-fork_row() {
-    fixture "fork-$1"
-    without_fork "$1"
     expect_row "$@"
 }
 
@@ -379,10 +316,8 @@ sizedecho_row() {
     } <input
     expect_row "sizedecho <<< ${2:0:24}" "${@:3:3}" || return 1
     # shellcheck disable=SC2053 # a glob on purpose
-    [[ $# -lt 6 || ${left%.} == $6 ]] || {
-        echo "row failed: sizedecho <<< ${2:0:24}: left ${#left} bytes" >&2
-        return 1
-    }
+    [[ $# -lt 6 || ${left%.} == $6 ]] ||
+        { echo "row failed: sizedecho <<< ${2:0:24}: left ${#left} bytes" >&2 && return 1; }
 }
 
 @test "sizedecho: hostile sizes never read past 80 bytes, nor into the text when refused" {
@@ -394,15 +329,10 @@ sizedecho_row() {
     # A number is taken from its first 31 characters at most; the read takes the next 80.
     local nines=$head${long_number:31:80}$'\n' nines_rest=${long_number:111}$'\n'$long_line$'\n'
     local invalid='Invalid size: Invalid argument' asked=$prompt$'\n'
-    local rows=(
-        # size line               status stdout         stderr        left unread (a glob)
-        -1                        1      "$asked"       "$invalid"    $'*hello\n'
-        -99999999999999999999     1      "$asked"       "$invalid"    $'*hello\n'
-        abc                       1      "$asked"       "$invalid"    $'*hello\n'
-        x5                        1      "$asked"       "$invalid"    $'*hello\n'
-        -                         1      "$asked"       "$invalid"    $'*hello\n'
-        +-5                       1      "$asked"       "$invalid"    $'*hello\n'
-    )
+    local rows=() size
+    for size in -1 -99999999999999999999 abc x5 - +-5; do
+        rows+=("$size" 1 "$asked" "$invalid" $'*hello\n') # the last: left unread (a glob)
+    done
     each_row 5 sizedecho_row $'\nhello\n'
     rows=(81 0 "$eighty" '' "$rest" 4096 0 "$eighty" '' "$rest" 2147483647 0 "$eighty" '' "$rest"
         2147483648 0 "$eighty" '' "$rest" 99999999999999999999 0 "$eighty" '' "$rest"
@@ -449,72 +379,64 @@ flood_running() {
     ((fields[11] + fields[12] >= 10))
 }
 
+# start_flood [closed]: fdflood started as an ordinary user in the background, with at most
+# 16 descriptors and 5 s of processor time should every kill be missed, standard error into
+# $flood_err, standard input and output closed if asked; returns once it is running its loop.
+start_flood() {
+    (
+        close_inherited_fds
+        ulimit -n 16 -t 5
+        if [[ -n ${1:-} ]]; then exec <&- >&-; fi
+        unprivileged fdflood 2>"$flood_err"
+    ) </dev/null >/dev/null 2>&1 & # the shell says "Terminated" when the flood is killed
+    flood_runner=$!
+    wait_for 5 find_flood "$flood_runner"
+    wait_for 5 flood_running
+}
+
+stop_flood() {
+    kill "$flood_pid"
+    wait "$flood_runner" || true
+    flood_pid='' flood_runner=''
+}
+
 @test "fdflood: in a read-only directory it creates nothing, runs on; closed streams fill too" {
     require_native "the emulator's own descriptors count against the limit"
     local flood_err=$BATS_TEST_TMPDIR/flood.err
     fixture flood-readonly
     rm ./*.txt
     chmod 555 .
-    # At most 16 descriptors, and 5 s of processor time should every kill below be missed.
-    (
-        close_inherited_fds
-        ulimit -n 16 -t 5
-        unprivileged fdflood 2>"$flood_err"
-    ) </dev/null >/dev/null 2>/dev/null &
-    flood_runner=$!
-    wait_for 5 find_flood "$flood_runner"
-    wait_for 5 flood_running
-    run ls
-    [ "$output" = childprog ]
-    [ ! -s "$flood_err" ] # silent, at least until killed (the shell then says "Terminated")
-    kill "$flood_pid"
-    wait "$flood_runner" || true
-    flood_pid='' flood_runner=''
+    start_flood
+    [ "$(ls)" = childprog ]
+    [ ! -s "$flood_err" ] # silent, at least until killed
+    stop_flood
 
-    # Standard input and output closed: the flood takes descriptors 0 and 1 as well and stops
-    # at the limit all the same.
+    # With standard input and output closed the flood takes descriptors 0 and 1 as well and
+    # stops at the limit all the same.
     fixture flood-closed
     rm ./*.txt
-    (
-        close_inherited_fds
-        ulimit -n 16 -t 5
-        exec timeout 5 fdflood
-    ) <&- >&- 2>"$flood_err" &
-    flood_runner=$!
-    wait_for 5 find_flood "$flood_runner"
+    chmod 777 .
+    start_flood closed
     wait_for 5 prints 16 fd_count "$flood_pid"
-    wait_for 5 flood_running
     [ "$(readlink "/proc/$flood_pid/fd/0")" = "$PWD/one.txt" ]
     [ "$(readlink "/proc/$flood_pid/fd/1")" = "$PWD/two.txt" ]
     [ ! -s "$flood_err" ]
-    kill "$flood_pid"
-    wait "$flood_runner" || true
-    flood_pid='' flood_runner=''
+    stop_flood
 }
 
 @test "nothing is lost: the programs that only lock, read or link leave their files as they were" {
     fixture lossless
     local program
-    for program in db bytecat three lsdemo; do
-        head -c 65536 /dev/urandom >"$program.txt"
-    done
+    for program in db bytecat three lsdemo; do head -c 65536 /dev/urandom >"$program.txt"; done
     sha256sum db.txt bytecat.txt three.txt lsdemo.txt >../lossless.sums
-    for program in exclusivehold sharedhold; do
+    for program in exclusivehold sharedhold bytecat makelinks execvlist execlelist execlplist; do
         attempt "$program" </dev/null
-        attempt "$program" <&-
-        attempt "$program" <.
         stdout_closed=1 attempt "$program" </dev/null
     done
-    attempt bytecat
-    attempt bytecat <&-
-    stdout_closed=1 attempt bytecat
-    (exec bytecat >/dev/full 2>/dev/null) || true
-    attempt makelinks
-    attempt makelinks
-    for program in execvlist execlelist execlplist; do
-        attempt "$program"
-        stdout_closed=1 attempt "$program"
+    for program in exclusivehold sharedhold bytecat; do
+        attempt "$program" <&-
+        attempt "$program" <.
     done
-
+    (exec bytecat >/dev/full 2>/dev/null) || true
     sha256sum --quiet -c ../lossless.sums
 }
