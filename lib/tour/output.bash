@@ -121,21 +121,23 @@ split() {
 # line led by FIRST, the others by NEXT. A word longer than a line stands alone on its line.
 wrap() {
     local -n wrap_into=$1
-    local prefix=$2 line="" word words
+    local prefix=$2 line rest words room
     split words "$4"
+    rest=${words[*]} # the words, one space between each
     wrap_into=()
-    for word in "${words[@]}"; do
-        if [[ -z $line ]]; then
-            line=$prefix$word
-        elif ((${#line} + 1 + ${#word} <= width)); then
-            line+=" $word"
+    while [[ -n $rest ]]; do
+        room=$((width - ${#prefix}))
+        if ((${#rest} <= room)); then
+            line=$rest
+        elif [[ ${rest:0:room+1} =~ ^(.*)\  ]]; then
+            line=${BASH_REMATCH[1]} # up to the last space that leaves it room
         else
-            wrap_into+=("$line")
-            prefix=$3
-            line=$prefix$word
+            line=${rest%% *} # a word longer than the line, alone
         fi
+        rest=${rest:${#line}+1}
+        wrap_into+=("$prefix$line")
+        prefix=$3
     done
-    [[ -z $line ]] || wrap_into+=("$line")
 }
 
 # listed VAR WORD...: "A", "A and B", "A, B and C" into VAR.

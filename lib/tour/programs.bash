@@ -16,11 +16,7 @@ counter_here() {
 }
 
 selected_has() {
-    local name
-    for name in "${selected[@]}"; do
-        [[ $name == "$1" ]] && return 0
-    done
-    return 1
+    [[ " ${selected[*]} " == *" $1 "* ]]
 }
 
 # out_of_date: why the clone's build/default/bin is out of date ("no PROGRAM", or the first
