@@ -320,12 +320,14 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
 @test "tour --ask: the scheduling answers agree with the views, as root, a user, root without CAP_SYS_NICE" {
     require_native "the emulator does not pass on the real-time policy"
     local rows=(
-        # who runs the tour (a command to put in front)
-        ""
-        "setpriv --reuid=$unprivileged_user --regid=$unprivileged_group --clear-groups"
-        "setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice"
+        # who runs the tour (a command to put in front) | who the answers say runs the programs
+        "|"
+        "setpriv --reuid=$unprivileged_user --regid=$unprivileged_group --clear-groups|an \
+ordinary user, without CAP_SYS_NICE"
+        "setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice|root, but without CAP_SYS_NICE \
+(as in a container that drops it)"
     )
-    local row policy refused copy=$BATS_TEST_TMPDIR/copy
+    local row who policy refused copy=$BATS_TEST_TMPDIR/copy
     mkdir -m 1777 tmp
     chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
     # The tree may sit where an ordinary user cannot reach it (/root): the tour and the
@@ -335,6 +337,7 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     cp "$SYSLAB_BIN"/{policyflip,niceset} "$copy/bin"
     chmod -R go-w,o+rX "$copy"
     for row in "${rows[@]}"; do
+        IFS='|' read -r row who <<<"$row"
         if [[ -n $row ]] && ((EUID != 0)); then
             continue # only root can take on another user, or drop a capability
         fi
@@ -351,6 +354,8 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         refused=$(grep -A3 -Fx '$ niceset -5' <<<"$output" | grep -c '^# exit status 1$' || true)
         grep -Eq "^Here: $( ((refused)) && echo refused || echo granted), as the programs run as" \
             <<<"$output" || row_fails "$row: niceset" "$(grep '^Here' <<<"$output")" "$refused"
+        [[ -z $who || $(tr '\n' ' ' <<<"$output" | tr -s ' ') == *"as the programs run as $who"* ]] ||
+            row_fails "$row: who" "$(grep -A1 '^Here' <<<"$output")" "$who"
     done
     # and what it says of autogroup is what the kernel says
     local autogroup said
