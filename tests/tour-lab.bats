@@ -1,10 +1,7 @@
 #!/usr/bin/env bats
-# The tour on a server shared by a class: what a student can try to make root do through a lab
-# (--lab), through SYSLAB_BIN and through the clone, one row per attempt; a lab that cannot be
-# written; names that look like options; a clone built by root and run by everyone. The
-# student is nobody; root is the teacher. A row gives what the student did beforehand, the
-# command root runs, its status and its standard error; after every row root's own file and
-# the student's are as they were.
+# The tour on a server shared by a class: what a student (nobody) can try to make root (the
+# teacher) do through a lab (--lab), through SYSLAB_BIN and through a clone root built; a lab
+# that cannot be written; the lab's files, its names, and the lines that enter and renew it.
 
 load helper
 
@@ -16,25 +13,6 @@ student() {
     setpriv --reuid="$unprivileged_user" --regid="$unprivileged_group" --clear-groups -- "$@"
 }
 
-# fresh_server: $base, root's, with root's file victim (mode 600); the student's home $home
-# (0755, as many servers make them), holding their file notes; a shared sticky $shared, as /tmp.
-fresh_server() {
-    rm -rf "$base"
-    mkdir -m 755 "$base" "$home" "$shared"
-    chmod 1777 "$shared"
-    chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
-    printf "root's own\n" >"$base/victim"
-    chmod 600 "$base/victim"
-    chown "$unprivileged_user:$unprivileged_group" "$home"
-    student sh -c "echo mine >$home/notes"
-}
-
-# untouched: root's file and the student's are as fresh_server left them.
-untouched() {
-    [[ $(cat "$base/victim") == "root's own" && $(stat -c %a:%U "$base/victim") == 600:root &&
-        $(cat "$home/notes") == mine && $(stat -c %U "$home/notes") == "$unprivileged_user" ]]
-}
-
 @test "lab, SYSLAB_BIN: nothing a student prepares makes root write through it or run it" {
     require_root "the other user, and root's own files"
     base=$BATS_TEST_TMPDIR/base home=$BATS_TEST_TMPDIR/base/home shared=$BATS_TEST_TMPDIR/base/tmp
@@ -43,7 +21,7 @@ untouched() {
     local programs_to="mkdir $bin && cp $SYSLAB_BIN/* $bin"
     local changeable="the tour runs only what no one but root and you can change"
     local rows=(
-        # what the student did | what root runs | status | standard error | then, true
+        # what the student did | what root runs | its status | its standard error | then, true
         "$lab && student ln -sf $base/victim $home/lab/childprog/childprog_out
             |\"\$tour\" --lab $home/lab --for $u|1
             |tour: $home/lab holds what the lab did not put there: childprog/childprog_out; nothing was changed"
@@ -73,14 +51,22 @@ untouched() {
     )
     local row before command status error after got_status got_error got
     shopt -s extglob
+    chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
     for row in "${rows[@]}"; do
         IFS='|' read -r before command status error after <<<"${row//$'\n'+( )/}"
-        fresh_server
+        # a fresh server: root's base with root's file victim (mode 600); the student's home
+        # (0755, as many servers make them) with their file notes; a shared sticky tmp, as /tmp
+        rm -rf "$base" && mkdir -m 755 "$base" "$home" "$shared" && chmod 1777 "$shared"
+        printf "root's own\n" >"$base/victim" && chmod 600 "$base/victim"
+        chown "$u:$unprivileged_group" "$home" && student sh -c "echo mine >$home/notes"
         eval "$before"
         got_status=0
         got_error=$(eval "timeout 30 $command" 2>&1 >/dev/null) || got_status=$?
         got="$got_status $got_error"
-        untouched && eval "${after:-true}" || got+=" (and then the files were not as expected)"
+        # and then root's file and the student's are as they were
+        [[ $(cat "$base/victim") == "root's own" && $(stat -c %a:%U "$base/victim") == 600:root &&
+            $(cat "$home/notes") == mine && $(stat -c %U "$home/notes") == "$u" ]] &&
+            eval "${after:-true}" || got+=" (and then the files were not as expected)"
         [[ $got == "$status $error" ]] || row_fails "$command" "$got" "$status $error"
     done
 }
@@ -109,9 +95,37 @@ untouched() {
     [ -s lab/bytecat.txt ] && [ -x lab/childprog/childprog_out ]
 }
 
-@test "lab names: one beginning with - is a name, an empty one is refused; the renewal line" {
+@test "tour --lab: the seeded files, the lines to enter it and renew it; refused as it is; names" {
+    run "$tour" --lab lab
+    [ "$status" -eq 0 ]
+    grep -qx "    cd $PWD/lab" <<<"$output"
+    grep -qx "    export PATH=$SYSLAB_BIN:\"\$PATH\"" <<<"$output"
+    # the tour by its own path
+    [ "${lines[-1]}" = "    $(cd "$BATS_TEST_DIRNAME/.." && pwd -P)/tour --lab $PWD/lab" ]
+    [ "$(stat -c %a lab)" = 700 ]
+    [ "$(cd lab && find . -path ./.syslab-lab -prune -o -type f -print | sort | paste -sd ' ')" = \
+        "./bytecat.txt ./childprog/childprog_out ./db.txt ./lsdemo.txt ./seekgap.txt ./three.txt" ]
+    [ -x lab/childprog/childprog_out ]
+    (cd lab && exclcreate >/dev/null && seekgap >/dev/null && mkdir flood && makelinks)
+    (cd / && eval "${lines[-1]}" >/dev/null)
+    [ ! -e lab/exclcreate.txt ] && [ ! -s lab/seekgap.txt ] && [ ! -e lab/flood ]
+    [ ! -e lab/four.txt ] && [ ! -e lab/five.txt ]
+    # a student's lab: that student's files, and the lines that name the numbers to use
+    run "$tour" --lab "$PWD/ann" --student "Ann Lee"
+    [ "$status" -eq 0 ]
+    [ "$(stat -c %s ann/seekgap.txt ann/bytecat.txt | paste -sd ' ')" = "23 21" ]
+    grep -qxF '    sizedecho: give it the size 9, then the line "partial read"' <<<"$output"
+    [[ $output == *" --lab $PWD/ann --student Ann\\ Lee"$'\n'* ]]
+    # a lab that holds a file of someone's own is refused, as it is
+    touch lab/notes.txt
+    local before
+    before=$(cd lab && ls -lAR --time-style=+%s.%N)
+    outcome 1 "" "tour: $PWD/lab holds what the lab did not put there: notes.txt; nothing was changed" \
+        "$tour" --lab "$PWD/lab"
+    [ "$(cd lab && ls -lAR --time-style=+%s.%N)" = "$before" ]
+
     local rows=(
-        # the name | status | the lab made, or the first line of standard error
+        # a name | status | the lab made, or the first line of standard error
         "-x|0|-x"
         "-|0|-"
         "./-y/|0|-y"
@@ -128,12 +142,6 @@ untouched() {
         rm -rf -- ./* ./.[!.]*
         [[ $got == "$want $made" ]] || row_fails "$name" "$got" "$want $made"
     done
-    # the line that renews the lab works from any directory: the tour by its own path
-    local renew
-    renew=$("$tour" --lab lab | tail -n 1)
-    [ "$renew" = "    $(cd "$BATS_TEST_DIRNAME/.." && pwd -P)/tour --lab $PWD/lab" ]
-    [ "$(stat -c %a lab)" = 700 ]
-    (cd / && eval "$renew" >/dev/null)
 }
 
 @test "a clone root built: students run it as built, told when it is older; root alone builds" {
@@ -170,8 +178,7 @@ untouched() {
     [ "$(cat "$BATS_TEST_TMPDIR/cmake.calls")" = "root --build --preset default --parallel $(nproc)" ]
 
     rm "$clone/build/default/bin/seekgap"
-    run --separate-stderr student "${run_tour[@]}" rrrange
-    [ "$status" -eq 1 ]
-    [ "$stderr" = "tour: the programs are not built in $clone/build/default/bin, and only root can build them there: with $clone/tour, or cmake --workflow --preset default" ]
+    outcome 1 "" "tour: the programs are not built in $clone/build/default/bin, and only root can build them there: with $clone/tour, or cmake --workflow --preset default" \
+        student "${run_tour[@]}" rrrange
     [ "$(ls -A "$clone/tmp")" = "" ]
 }

@@ -25,6 +25,7 @@ teardown() {
 at_terminal() {
     local rows=$1 columns=$2
     shift 2
+    rm -f keys screen
     mkfifo keys
     exec {keys_fd}<>keys
     # Started as a job of its own, as from a shell at a terminal: Ctrl-C is not ignored.
@@ -62,40 +63,30 @@ waits_at() {
         (($(pauses) == $1))
 }
 
-# through_to_the_end: types Enter at every pause until the tour ends.
-through_to_the_end() {
-    local pause=0
-    until ! kill -0 "$script_pid" 2>/dev/null; do
-        if (($(pauses) > pause)) && waits_at "$((pause + 1))"; then
-            pause=$((pause + 1))
-            printf '\n' >&"$keys_fd"
-        fi
-        sleep 0.05
-    done
-    wait "$script_pid"
-}
-
-# rows_between_pauses COLUMNS: the most screen rows printed between two pauses, each line
-# counted as the rows it takes at that width.
-rows_between_pauses() {
-    tr -d '\r' <screen | sed 's/\x1b\[[0-9;]*m//g' | expand |
-        awk -v columns="$1" '/\[Enter/ { if (n > max) max = n; n = 0; next }
-            { n += (length == 0 ? 1 : int((length + columns - 1) / columns)) }
-            END { print (n > max ? n : max) }'
-}
-
 @test "tour --step at 80x24 and 80x16: each page fits the screen, every line of a view arrives" {
-    local rows
+    local rows pause
     for rows in 24 16; do
-        rm -f keys screen
         at_terminal "$rows" 80 --step fdflood sharedhold
-        through_to_the_end
-        [ "$(rows_between_pauses 80)" -le $((rows - 2)) ]
+        # Enter at every pause until the tour ends
+        pause=0
+        while kill -0 "$script_pid" 2>/dev/null; do
+            if (($(pauses) > pause)) && waits_at "$((pause + 1))"; then
+                pause=$((pause + 1))
+                printf '\n' >&"$keys_fd"
+            fi
+            sleep 0.05
+        done
+        wait "$script_pid"
+        output=$(tr -d '\r' <screen | sed 's/\x1b\[[0-9;]*m//g')
+        # the most screen rows between two pauses, each line counted as the rows it takes
+        [ "$(expand <<<"$output" | awk '/\[Enter/ { if (n > max) max = n; n = 0; next }
+            { n += (length == 0 ? 1 : int((length + 79) / 80)) }
+            END { print (n > max ? n : max) }')" -le $((rows - 2)) ]
         # every line of the listing and of lslocks, whatever pause fell among them
-        [ "$(tr -d '\r' <screen | grep -cE '^-rwx.* (one|two|three|four|five)\.txt$')" -eq 5 ]
-        [ "$(tr -d '\r' <screen | grep -cE '^sharedhold .* READ ')" -eq 2 ]
-        tr -d '\r' <screen | grep -qE '^exclusivehold .* WRITE\* '
-        tr -d '\r' <screen | grep -qx 'The tour is over.'
+        [ "$(grep -cE '^-rwx.* (one|two|three|four|five)\.txt$' <<<"$output")" -eq 5 ]
+        [ "$(grep -cE '^sharedhold .* READ ' <<<"$output")" -eq 2 ]
+        grep -qE '^exclusivehold .* WRITE\* ' <<<"$output"
+        grep -qx 'The tour is over.' <<<"$output"
     done
 }
 
@@ -120,10 +111,9 @@ rows_between_pauses() {
         "fdflood|2|INT TERM HUP|tour: *: stopped fdflood; removed"
         "sharedhold|1|TERM TERM|tour: ended by SIGTERM: stopped sharedhold; removed"
     )
-    local row program pause signals said signal
+    local row program pause signals said signal left
     for row in "${rows[@]}"; do
         IFS='|' read -r program pause signals said <<<"$row"
-        rm -f keys screen
         at_terminal 12 80 --step "$program"
         wait_for 10 waits_at 1
         if ((pause == 2)); then
@@ -138,41 +128,9 @@ rows_between_pauses() {
         exec {keys_fd}>&-
         keys_fd=
         # nothing left: no process working in the scratch directory, no directory
-        local left
-        left=$(leftovers "$PWD/tmp")
-        [[ -z $left && -z $(ls -A tmp) ]] || {
-            echo "row failed: $row: left $left $(ls -A tmp)" >&2
-            return 1
-        }
-        if [[ -n $said ]]; then
-            # shellcheck disable=SC2053 # a glob on purpose
-            [[ $(tr -d '\r' <screen | tail -n 1) == $said\ * ]] || {
-                echo "row failed: $row: $(tail -n 1 screen)" >&2
-                return 1
-            }
-        fi
+        left=$(leftovers "$PWD/tmp")$(ls -A tmp)
+        # shellcheck disable=SC2053 # a glob on purpose
+        [[ -z $left && $(tr -d '\r' <screen | tail -n 1) == $said\ * ]] ||
+            row_fails "$row" "left: $left; $(tail -n 1 screen)" "nothing left; $said"
     done
-}
-
-@test "tour: options that do nothing together are refused with the usage" {
-    local rows=(
-        "--worksheet --ask|tour: --ask goes with the tour, not with --worksheet"
-        "--worksheet --step --keep|tour: --step goes with the tour, not with --worksheet"
-        "--lab $PWD/lab --quick|tour: --quick goes with the tour, not with --lab"
-        "--answers|tour: --answers goes with --worksheet"
-        "--student Bo --seed 1|tour: --student and --seed go separately"
-        "--worksheet --seed 4294967296|tour: --seed takes a number from 0 to 4294967295"
-        "--student=|tour: --student needs a name"
-        "--format gift|tour: --format goes with --worksheet"
-        "--worksheet --format pdf|tour: no format pdf: text, markdown or gift"
-    )
-    local row arguments error
-    for row in "${rows[@]}"; do
-        IFS='|' read -r arguments error <<<"$row"
-        # shellcheck disable=SC2086 # the row's words
-        run --separate-stderr "$tour" $arguments
-        [[ $status == 2 && $output == "" && ${stderr%%$'\n'*} == "$error" ]] ||
-            row_fails "$arguments" "$status ${stderr%%$'\n'*}" "2 $error"
-    done
-    [ ! -e lab ]
 }

@@ -53,7 +53,6 @@ asked_more() {
     exec {typing}>keys
     while wait_for 60 asked_more "$seen" && (($(prompts | wc -l) > seen)); do
         seen=$((seen + 1))
-        answer=""
         if [[ $(prompts | tail -n 1) != "(Enter skips)" ]]; then
             printf '\n' >&"$typing" # a pause
             continue

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
-# The guided tour as a whole: one quick run with its questions (--ask --quick), checked folder
-# by folder; a full run of orphanmaker and zombiemaker beside it; the choice of programs, the
-# worksheet and the lab. Each tour makes its scratch directory under a TMPDIR of the test's
+# The guided tour as a whole: one quick run with its questions (--ask --quick), checked view
+# by view; a full run of orphanmaker and zombiemaker beside it; the choice of programs and
+# options, the worksheet. Each tour makes its scratch directory under a TMPDIR of the test's
 # own, so what it leaves behind (a directory, a process working there) shows.
 
 load helper
@@ -50,16 +50,25 @@ teardown_file() {
     done
 }
 
-# quick_tour: the output of the quick run in $output, once it ended well.
-quick_tour() {
-    require_native "ps and strace show the emulator, and env -i drops QEMU_LD_PREFIX"
-    local quick=$BATS_FILE_TMPDIR/quick
-    [ "$(cat "$quick/status")" -eq 0 ]
-    [ "$(cat "$quick/err")" = "" ]
-    output=$(cat "$quick/out")
+# tour_ended NAME: waits for the tour that run_tour NAME started, which must end with status 0,
+# print nothing on standard error and leave nothing behind (no process, no directory); its
+# output into $output.
+tour_ended() {
+    local dir=$BATS_FILE_TMPDIR/$1
+    wait_for 50 test -s "$dir/status"
+    [ "$(cat "$dir/status")" -eq 0 ]
+    [ "$(cat "$dir/err")" = "" ]
+    [ "$(leftovers "$dir/tmp")" = "" ]
+    [ "$(ls -A "$dir/tmp")" = "" ]
+    output=$(cat "$dir/out")
 }
 
-@test "tour --ask --quick: every program but the long ones, each question answered, nothing left" {
+quick_tour() {
+    require_native "ps and strace show the emulator, and env -i drops QEMU_LD_PREFIX"
+    tour_ended quick
+}
+
+@test "tour --ask --quick: every program but the long ones, each question answered" {
     quick_tour
     # Every program has its heading, but those --quick leaves out whole; the line says so.
     local expected
@@ -93,67 +102,60 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     # each printed question and answer, in pairs, stands in the bank as such a pair
     [ "$(paste -d '\n' <(grep '^Q: ' <<<"$pairs") <(grep '^A: ' <<<"$pairs") |
         paste - - | grep -vxF -f <(paste - - <<<"$bank"))" = "" ]
-
-    # nothing left behind: no process, no directory
-    [ "$(leftovers "$BATS_FILE_TMPDIR/quick/tmp")" = "" ]
-    [ "$(ls -A "$BATS_FILE_TMPDIR/quick/tmp")" = "" ]
 }
 
-@test "tour --quick, locking: the write lock, a read lock refused, two readers, a writer waiting" {
+@test "tour --quick: what each view shows, at the moment it shows it" {
     quick_tour
-    # exclusivehold's write lock on db.txt, as lslocks shows it
-    grep -Eq '^exclusivehold .* WRITE .*/db\.txt$' <<<"$output"
-    # sharedhold refused meanwhile: its error line, and no lock of its own
-    grep -qx 'Shared lock not granted: Resource temporarily unavailable' <<<"$output"
-    grep -A1 '^\[terminal 2\] \$ sharedhold$' <<<"$output" | grep -qx 'Before entering into critical section'
-    grep -A1 '^\[terminal 3\] \$ lslocks -p [0-9]*$' <<<"$output" | grep -qx '# none: .*'
-    # then two sharedholds holding read locks together
+    local rows=(
+        # a line (ERE) | how many lines after | a line (ERE, the rest of the row) it follows
+        # exclusivehold's write lock; sharedhold refused meanwhile, holding no lock
+        'exclusivehold .* WRITE .*/db\.txt|2|^\[terminal 3\] \$ lslocks -p [0-9]+$'
+        'Before entering into critical section|1|^\[terminal 2\] \$ sharedhold$'
+        'Shared lock not granted: Resource temporarily unavailable|2|^\[terminal 2\] \$ sharedhold$'
+        '# none: .*|1|^\[terminal 3\] \$ lslocks -p [0-9]+$'
+        # a writer waiting for the two readers (WRITE*), then granted
+        'exclusivehold .* WRITE\* .*/db\.txt|2|^\[terminal 4\] \$ lslocks -p [0-9]+$'
+        'Enter to unlock\.\.|2|^# the last reader let go'
+        # seekgap's offset and zero-filled gap; sizedecho's one read of 5 bytes
+        'offset : 20|1|^\$ seekgap$'
+        '0000000   0   1   0   1   0   1   1   0   1   0  \\0  \\0  \\0  \\0  \\0  \\0|1|^\[second terminal\] \$ od -c seekgap\.txt$'
+        '0000020  \\0  \\0  \\0  \\0   0   1   0   1   0   1   1   0   1   0|2|^\[second terminal\] \$ od -c seekgap\.txt$'
+        'hello|4|^\$ printf .5.nhello world.n. \| sizedecho$'
+        # exclcreate: descriptor 3, then -1; fdflood's table full at the limit of 64
+        'The file descriptor value is: 3|1|^\$ exclcreate$'
+        'The file descriptor value is: -1|1|^\$ exclcreate$'
+        '64|1|^\[second terminal\] \$ ls /proc/[0-9]+/fd \| wc -l$'
+        # makelinks run again: both names refused
+        'Failed : : File exists|1|^\$ makelinks$'
+        'Failed : : File exists|2|^\$ makelinks$'
+        # forkappend: the tour waits for all six records before it looks (90 bytes, octal 132)
+        '0000132|7|^\[second terminal\] \$ od -c forkappend\.txt$'
+        # envdump under env -i sees its two variables only
+        'FRUIT=apple|1|^\[second terminal\] \$ tr .* </proc/[0-9]+/environ$'
+        'COLOUR=green|2|^\[second terminal\] \$ tr .* </proc/[0-9]+/environ$'
+    )
+    local row line after re got
+    for row in "${rows[@]}"; do
+        IFS='|' read -r line after re <<<"$row"
+        got=$(re=$re after=$after awk '$0 ~ ENVIRON["re"] { at[NR + ENVIRON["after"]] = 1 }
+            NR in at' <<<"$output")
+        grep -Eqx -- "$line" <<<"$got" || row_fails "$re, +$after" "$got" "$line"
+    done
+    # two readers at once
     [ "$(grep -Ec '^sharedhold .* READ .*/db\.txt$' <<<"$output")" -eq 2 ]
-    # and a third, exclusivehold, waiting for them (WRITE*), then granted
-    grep -Eq '^exclusivehold .* WRITE\* .*/db\.txt$' <<<"$output"
-    grep -A3 '^# the last reader let go' <<<"$output" | grep -qx 'Enter to unlock..'
-}
-
-@test "tour --quick, files: the gap, one read, the full table, descriptors, links" {
-    quick_tour
-    # seekgap's zero-filled gap in od -c
-    grep -qx '0000000   0   1   0   1   0   1   1   0   1   0  \\0  \\0  \\0  \\0  \\0  \\0' <<<"$output"
-    grep -qx '0000020  \\0  \\0  \\0  \\0   0   1   0   1   0   1   1   0   1   0' <<<"$output"
-    grep -qx 'offset : 20' <<<"$output"
-
-    # sizedecho's one read of 5 bytes; fdflood's table full at the limit of 64
-    grep -A4 -Fx "\$ printf '5\\nhello world\\n' | sizedecho" <<<"$output" | tail -n 1 | grep -qx hello
-    grep -A1 '^\[second terminal\] \$ ls /proc/[0-9]*/fd | wc -l$' <<<"$output" | grep -qx 64
-
-    # exclcreate: descriptor 3, then -1
-    grep -qx 'The file descriptor value is: 3' <<<"$output"
-    grep -qx 'The file descriptor value is: -1' <<<"$output"
-
     # makelinks: the symbolic link, and the hard link sharing three.txt's inode
     grep -Eq '^[0-9]+ lrwxrwxrwx 1 .* four\.txt -> three\.txt$' <<<"$output"
     local five three
     five=$(grep -E '^[0-9]+ -[rwx-]{9} 2 .* five\.txt$' <<<"$output")
     three=$(grep -E '^[0-9]+ -[rwx-]{9} 2 .* three\.txt$' <<<"$output")
     [ "${five%% *}" = "${three%% *}" ]
-    [ "$(grep -cx 'Failed : : File exists' <<<"$output")" -eq 2 ]
-}
-
-@test "tour --quick, processes and procinfo: six records appended, the environment of envdump" {
-    quick_tour
-    # forkappend: the tour waits for all six records before it looks (90 bytes, octal 132)
-    grep -A8 '^\[second terminal\] \$ od -c forkappend.txt$' <<<"$output" | grep -qx 0000132
-    # envdump under env -i sees its two variables only
-    grep -A2 '^\[second terminal\] \$ tr .* </proc/[0-9]*/environ$' <<<"$output" |
-        tail -n 2 | tr '\n' ' ' | grep -qx 'FRUIT=apple COLOUR=green '
 }
 
 @test "tour zombiemaker orphanmaker: the zombie as <defunct>, the orphan adopted" {
     require_native "ps shows the emulator's thread and command line"
-    local slow=$BATS_FILE_TMPDIR/slow
-    wait_for 50 test -s "$slow/status"
-    [ "$(cat "$slow/status")" -eq 0 ]
-    [ "$(cat "$slow/err")" = "" ]
-    output=$(cat "$slow/out")
+    tour_ended slow
+    # no status noted, not even that of ps finding the collected zombie gone (a second terminal)
+    [ "$(grep -c '^# exit status' <<<"$output")" -eq 0 ]
 
     # zombiemaker: during the sleep, the child as Z <defunct> with the parent as its parent
     local parent child
@@ -177,15 +179,10 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     grep -Eqx '# the child ended after 1[23]\.[0-9] s' <<<"$output"
     awk -v child="$child" -v adopter="$adopter" '$1 == child && $2 == adopter { seen = 1 }
         seen && $0 == "Child is now awake!" { found = 1 } END { exit !found }' <<<"$output"
-    [ "$(leftovers "$slow/tmp")" = "" ]
-    [ "$(ls -A "$slow/tmp")" = "" ]
 
     # --ask: the orphanmaker runs in its turn, its two questions answered, the views' times
     # in step: the adoption seen at or after the parent's end, which names the adopter
-    slow=$BATS_FILE_TMPDIR/asked
-    wait_for 50 test -s "$slow/status"
-    [ "$(cat "$slow/status")" -eq 0 ]
-    output=$(cat "$slow/out")
+    tour_ended asked
     [ "$(grep -Ec '^(Question [12]|Answer):' <<<"$output")" -eq 4 ]
     local ended seen
     ended=$(sed -n 's/^# the parent ended after \([0-9.]*\) s$/\1/p' <<<"$output" | tr -d .)
@@ -193,38 +190,51 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         <<<"$output" | tr -d .)
     ((10#$seen >= 10#$ended))
     grep -Eq '^Here: process [0-9]+, ' <<<"$output"
-    [ "$(leftovers "$slow/tmp")" = "" ]
-    [ "$(ls -A "$slow/tmp")" = "" ]
 }
 
-@test "tour PROGRAM...: only those; --keep keeps the directory; a wrong name runs nothing" {
-    mkdir labs
-    TMPDIR=$PWD/labs run --separate-stderr timeout 30 "$tour" --keep makelinks seekgap
+@test "tour PROGRAM...: only those; --keep keeps the directory; --step pauses" {
+    TMPDIR=$PWD run --separate-stderr timeout 30 "$tour" --keep makelinks seekgap
     [ "$status" -eq 0 ]
     [ "$(grep '^== ' <<<"$output" | cut -d : -f 1)" = $'== seekgap\n== makelinks' ]
     local kept
     kept=$(sed -n 's/^The scratch directory is kept: //p' <<<"$output")
-    [[ $kept == "$PWD"/labs/* ]]
+    [[ $kept == "$PWD"/* ]]
     [ "$(readlink "$kept/four.txt")" = three.txt ]
     [ "$(wc -c <"$kept/seekgap.txt")" -eq 30 ]
-    rm -rf "$kept"
 
     # --step: a pause at least every 22 lines, a long step paused within
-    TMPDIR=$PWD/labs run bash -c "yes '' | timeout 30 '$tour' --step exclusivehold sharedhold"
+    TMPDIR=$PWD run bash -c "yes '' | timeout 30 '$tour' --step exclusivehold sharedhold"
     [ "$status" -eq 0 ]
     [ "$(awk '/^\[Enter/ { if (n > max) max = n; n = 0; next } { n++ }
         END { print (n > max ? n : max) }' <<<"$output")" -le 22 ]
     grep -q '^\[Enter for more\]' <<<"$output"
+}
 
-    TMPDIR=$PWD/labs run --separate-stderr "$tour" makelinks nosuchprogram
-    [ "$status" -eq 2 ]
-    [ "$output" = "" ]
-    [ "${stderr%%$'\n'*}" = "tour: no program nosuchprogram" ]
-    [ "$(ls -A labs)" = "" ]
-
-    run --separate-stderr "$tour" --no-such-option
-    [ "$status" -eq 2 ]
-    [ "${stderr%%$'\n'*}" = "tour: unknown option --no-such-option" ]
+@test "tour: a wrong name or option, or options that do nothing together: the usage, status 2" {
+    local rows=(
+        "makelinks nosuchprogram|tour: no program nosuchprogram"
+        "--no-such-option|tour: unknown option --no-such-option"
+        "--worksheet --ask|tour: --ask goes with the tour, not with --worksheet"
+        "--worksheet --step --keep|tour: --step goes with the tour, not with --worksheet"
+        "--lab $PWD/scratch/lab --quick|tour: --quick goes with the tour, not with --lab"
+        "--answers|tour: --answers goes with --worksheet"
+        "--student Bo --seed 1|tour: --student and --seed go separately"
+        "--worksheet --seed 4294967296|tour: --seed takes a number from 0 to 4294967295"
+        "--student=|tour: --student needs a name"
+        "--format gift|tour: --format goes with --worksheet"
+        "--worksheet --format pdf|tour: no format pdf: text, markdown or gift"
+    )
+    local row arguments error
+    mkdir scratch
+    for row in "${rows[@]}"; do
+        IFS='|' read -r arguments error <<<"$row"
+        # shellcheck disable=SC2086 # the row's words
+        TMPDIR=$PWD/scratch run --separate-stderr "$tour" $arguments
+        [[ $status == 2 && $output == "" && $stderr == "$error"$'\n'usage:* ]] ||
+            row_fails "$arguments" "$status ${stderr%%$'\n'*}" "2 $error"
+    done
+    # nothing made: no lab, no scratch directory
+    [ "$(ls -A scratch)" = "" ]
 }
 
 @test "tour --worksheet: the questions the tour asks, numbered 1, 2, 3...; the key answers each" {
@@ -267,10 +277,7 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
             # each question a paragraph of its own under its number, in the order of the sheet
             got=$(sed -n 's|^<p><strong>\([0-9]*\)\.</strong> \(.*\)</p>$|\1 \2|p' <<<"$html" |
                 sed 's/&quot;/"/g')
-            [ "$got" = "$expected" ] || {
-                diff <(echo "$expected") <(echo "$got") || true
-                false
-            }
+            [ "$got" = "$expected" ] || row_fails "$renderer, $options" "$got" "$expected"
             [ "$(grep -c '^<h2[ >]' <<<"$html")" -eq 6 ]
             # no text was taken for markup: the only tags are the page's own
             [ "$(grep -o '<[^>]*>' <<<"$html" | sed 's/ .*/>/' | sort -u | grep -vx \
@@ -312,43 +319,17 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     done
 }
 
-@test "tour --lab: the seeded files and the lines to enter it; renewed, or refused as it is" {
-    run "$tour" --lab "$PWD/lab"
-    [ "$status" -eq 0 ]
-    grep -qx "    cd $PWD/lab" <<<"$output"
-    grep -qx "    export PATH=$SYSLAB_BIN:\"\$PATH\"" <<<"$output"
-    [ "$(cd lab && find . -path ./.syslab-lab -prune -o -type f -print | sort | paste -sd ' ')" = \
-        "./bytecat.txt ./childprog/childprog_out ./db.txt ./lsdemo.txt ./seekgap.txt ./three.txt" ]
-    [ -x lab/childprog/childprog_out ]
-    (cd lab && exclcreate >/dev/null && seekgap >/dev/null && mkdir flood && makelinks)
-    run "$tour" --lab "$PWD/lab"
-    [ "$status" -eq 0 ]
-    [ ! -e lab/exclcreate.txt ] && [ ! -s lab/seekgap.txt ] && [ ! -e lab/flood ]
-    [ ! -e lab/four.txt ] && [ ! -e lab/five.txt ]
-    # a student's lab: that student's files, and the lines that name the numbers to use
-    run "$tour" --lab "$PWD/ann" --student "Ann Lee"
-    [ "$status" -eq 0 ]
-    [ "$(stat -c %s ann/seekgap.txt ann/bytecat.txt | paste -sd ' ')" = "23 21" ]
-    grep -qxF '    sizedecho: give it the size 9, then the line "partial read"' <<<"$output"
-    [[ $output == *" --lab $PWD/ann --student Ann\\ Lee"$'\n'* ]]
-    touch lab/notes.txt
-    local before
-    before=$(cd lab && ls -lAR --time-style=+%s.%N)
-    run --separate-stderr "$tour" --lab "$PWD/lab"
-    [ "$status" -eq 1 ]
-    [[ $stderr == *notes.txt* ]]
-    [ "$(cd lab && ls -lAR --time-style=+%s.%N)" = "$before" ]
-}
-
 @test "tour --ask: the scheduling answers agree with the views, as root, a user, root without CAP_SYS_NICE" {
     require_native "the emulator does not pass on the real-time policy"
     local rows=(
-        # who runs the tour (a command to put in front)
-        ""
-        "setpriv --reuid=$unprivileged_user --regid=$unprivileged_group --clear-groups"
-        "setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice"
+        # who runs the tour (a command to put in front) | who the answers say runs the programs
+        "|"
+        "setpriv --reuid=$unprivileged_user --regid=$unprivileged_group --clear-groups|an \
+ordinary user, without CAP_SYS_NICE"
+        "setpriv --inh-caps=-sys_nice --bounding-set=-sys_nice|root, but without CAP_SYS_NICE \
+(as in a container that drops it)"
     )
-    local row policy refused copy=$BATS_TEST_TMPDIR/copy
+    local row who policy refused copy=$BATS_TEST_TMPDIR/copy
     mkdir -m 1777 tmp
     chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
     # The tree may sit where an ordinary user cannot reach it (/root): the tour and the
@@ -358,6 +339,7 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     cp "$SYSLAB_BIN"/{policyflip,niceset} "$copy/bin"
     chmod -R go-w,o+rX "$copy"
     for row in "${rows[@]}"; do
+        IFS='|' read -r row who <<<"$row"
         if [[ -n $row ]] && ((EUID != 0)); then
             continue # only root can take on another user, or drop a capability
         fi
@@ -374,6 +356,8 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         refused=$(grep -A3 -Fx '$ niceset -5' <<<"$output" | grep -c '^# exit status 1$' || true)
         grep -Eq "^Here: $( ((refused)) && echo refused || echo granted), as the programs run as" \
             <<<"$output" || row_fails "$row: niceset" "$(grep '^Here' <<<"$output")" "$refused"
+        [[ -z $who || $(tr '\n' ' ' <<<"$output" | tr -s ' ') == *"as the programs run as $who"* ]] ||
+            row_fails "$row: who" "$(grep -A1 '^Here' <<<"$output")" "$who"
     done
     # and what it says of autogroup is what the kernel says
     local autogroup said
