@@ -75,14 +75,24 @@ has_child() {
     [[ -n $child ]]
 }
 
-# wait_until SECONDS WHAT CMD...: checks CMD every 20 ms; the tour fails if WHAT does not
-# happen within SECONDS.
+# nap_growing INDEX: naps 1, 2, 4, 8 ms, then 16 ms, one more step at each call with the same
+# INDEX variable (0 to begin): what comes at once is seen at once (fdflood spins meanwhile),
+# what takes longer costs few looks.
+nap_growing() {
+    local -n nap_index=$1
+    local naps=(0.001 0.002 0.004 0.008 0.016)
+    nap "${naps[nap_index]}"
+    ((nap_index == ${#naps[@]} - 1)) || nap_index=$((nap_index + 1))
+}
+
+# wait_until SECONDS WHAT CMD...: checks CMD until it holds, with growing naps between; the
+# tour fails if WHAT does not happen within SECONDS.
 wait_until() {
-    local limit=$1 deadline=$((SECONDS + $1)) what=$2
+    local limit=$1 deadline=$((SECONDS + $1)) what=$2 step=0
     shift 2
     until "$@"; do
         ((SECONDS < deadline)) || fail "$what did not happen within $limit s"
-        nap 0.02
+        nap_growing step
     done
 }
 

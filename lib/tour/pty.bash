@@ -65,13 +65,13 @@ pty_shows() {
 # pty_wait_for NAME TEXT [END]: waits until the terminal shows TEXT at the end of a line (or
 # followed by END); the tour fails if the program ends first or takes too long.
 pty_wait_for() {
-    local deadline=$((SECONDS + ready_seconds))
+    local deadline=$((SECONDS + ready_seconds)) step=0
     until pty_shows "$1" "$2" "${3-$'\r'}"; do
         if gone "${pty[$1.script]}" || ((SECONDS >= deadline)); then
             pty_show "$1"
             fail "${pty[$1.command]%% *} did not print \"$2\" (within $ready_seconds s)"
         fi
-        nap 0.02
+        nap_growing step
     done
 }
 
