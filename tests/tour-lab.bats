@@ -108,8 +108,11 @@ student() {
     [ -x lab/childprog/childprog_out ]
     (cd lab && exclcreate >/dev/null && seekgap >/dev/null && mkdir flood && makelinks)
     (cd / && eval "${lines[-1]}" >/dev/null)
-    [ ! -e lab/exclcreate.txt ] && [ ! -s lab/seekgap.txt ] && [ ! -e lab/flood ]
-    [ ! -e lab/four.txt ] && [ ! -e lab/five.txt ]
+    [ ! -e lab/exclcreate.txt ]
+    [ ! -s lab/seekgap.txt ]
+    [ ! -e lab/flood ]
+    [ ! -e lab/four.txt ]
+    [ ! -e lab/five.txt ]
     # a student's lab: that student's files, and the lines that name the numbers to use
     run "$tour" --lab "$PWD/ann" --student "Ann Lee"
     [ "$status" -eq 0 ]
@@ -163,16 +166,20 @@ student() {
     local run_tour=(env -u SYSLAB_BIN "PATH=$clone/fake:$PATH" "TMPDIR=$clone/tmp" timeout 30 "$clone/tour")
 
     run --separate-stderr student "${run_tour[@]}" rrrange
-    [ "$status" -eq 0 ] && [ "$stderr" = "" ] && [ "${lines[-1]}" = "The tour is over." ]
+    [ "$status" -eq 0 ]
+    [ "$stderr" = "" ]
+    [ "${lines[-1]}" = "The tour is over." ]
     touch "$clone/files/seekgap.cpp"
     run --separate-stderr student "${run_tour[@]}" rrrange
-    [ "$status" -eq 0 ] && [ "${lines[-1]}" = "The tour is over." ]
+    [ "$status" -eq 0 ]
+    [ "${lines[-1]}" = "The tour is over." ]
     [ "$stderr" = "tour: the programs in $clone/build/default/bin are older than files/seekgap.cpp; they run as built until root builds them again" ]
     [ ! -e "$BATS_TEST_TMPDIR/cmake.calls" ]
 
     # root builds, once: what it built counts as newer, and the next start builds nothing
     run "${run_tour[@]}" rrrange
-    [ "$status" -eq 0 ] && [ "${lines[0]}" = "Building the programs again with CMake (files/seekgap.cpp changed)..." ]
+    [ "$status" -eq 0 ]
+    [ "${lines[0]}" = "Building the programs again with CMake (files/seekgap.cpp changed)..." ]
     run "${run_tour[@]}" rrrange
     [ "$status" -eq 0 ]
     [ "$(cat "$BATS_TEST_TMPDIR/cmake.calls")" = "root --build --preset default --parallel $(nproc)" ]

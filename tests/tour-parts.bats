@@ -136,7 +136,8 @@ EOF
         [[ $status == 2 && $output == "" && $stderr == "tour: own/mine.txt:2: @seekgap gap has no Q: and A: lines" ]] ||
             row_fails "$mode" "$status $stderr" "2"
     done
-    [ ! -e lab ] && [ -z "$(compgen -G "syslab-tour.*")" ]
+    [ ! -e lab ]
+    [ -z "$(compgen -G "syslab-tour.*")" ]
     # and a good one replaces the entry of its key
     printf '@seekgap gap\nQ: reworded\nA: new\n' >own/mine.txt
     run "$tour" --worksheet --answers --questions own seekgap

@@ -36,7 +36,8 @@ asked_more() {
                 if (match(answers, /=[A-Za-z0-9-]+ /)) value = substr(answers, RSTART + 1, RLENGTH - 2)
             }
             printf "%s\t%s\t%s\n", number, title[2], value }')
-    [ "${key[${numbered[bytecat calls]}]}" -eq 22 ] && [ "${key[${numbered[sharedhold writer]}]}" = waits ]
+    [ "${key[${numbered[bytecat calls]}]}" -eq 22 ]
+    [ "${key[${numbered[sharedhold writer]}]}" = waits ]
     # seekgap's offset is mispredicted, sizedecho's skipped, exclcreate's first answered with
     # a word first
     local offset=${numbered[seekgap offset]} skip=${numbered[sizedecho read]}

@@ -134,6 +134,9 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         'FRUIT=apple|1|^\[second terminal\] \$ tr .* </proc/[0-9]+/environ$'
         'COLOUR=green|2|^\[second terminal\] \$ tr .* </proc/[0-9]+/environ$'
     )
+    # a launcher traced: what strace writes, the listing sent to /dev/null
+    grep -q '^# no usable strace' <<<"$output" ||
+        rows+=('.*execvlist.*|1|^\[second terminal\] \$ strace -qq -e trace=execve execvlist >/dev/null$')
     local row line after re got
     for row in "${rows[@]}"; do
         IFS='|' read -r line after re <<<"$row"
@@ -149,6 +152,10 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     five=$(grep -E '^[0-9]+ -[rwx-]{9} 2 .* five\.txt$' <<<"$output")
     three=$(grep -E '^[0-9]+ -[rwx-]{9} 2 .* three\.txt$' <<<"$output")
     [ "${five%% *}" = "${three%% *}" ]
+    # seekgap's blocks, on the file system that holds the scratch directory, as it says
+    local file_system
+    file_system=$(stat -f -c '%T, whose blocks are %S bytes' "$BATS_FILE_TMPDIR/quick/tmp")
+    tr -s '\n ' '  ' <<<"$output" | grep -qF " of 512 bytes on $file_system: "
 }
 
 @test "tour zombiemaker orphanmaker: the zombie as <defunct>, the orphan adopted" {
