@@ -208,7 +208,7 @@ make_lab() {
 # must be named.
 roots_own() {
     local given=$1 path=$2 step="" part parts steps=() physical uid user name
-    IFS=/ read -ra parts <<<"${path#/}"
+    split parts "${path#/}" /
     for part in "${parts[@]}"; do
         step+=/$part
         [[ ! -e $step && ! -L $step ]] || steps+=("$step")

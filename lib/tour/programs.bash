@@ -147,7 +147,7 @@ put_programs_on_path() {
         export PATH=$bin_dir${PATH:+:$PATH}
         return
     fi
-    IFS=: read -ra dirs <<<"$PATH"
+    split dirs "$PATH" :
     for path in "${programs[@]}"; do
         name=${path##*/}
         [[ -e $bin_dir/$name ]] || continue

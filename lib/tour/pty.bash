@@ -9,10 +9,9 @@
 declare -gA pty=()
 
 # The keyboards: FIFOs made with the nap FIFO, in one mkfifo, when the tour starts; a terminal
-# takes a free one and gives it back when its program has ended. At most three terminals run
-# at once (sharedhold's two readers and the writer waiting for them).
-pty_keyboards=(keys.1 keys.2 keys.3)
-declare -gA keyboard_taken=()
+# takes the first free one and gives it back when its program has ended. At most three
+# terminals run at once (sharedhold's two readers and the writer waiting for them).
+free_keyboards=(keys.1 keys.2 keys.3)
 
 # pty_script COMMAND: script running COMMAND through sh on a terminal of its own.
 pty_script() {
@@ -21,17 +20,11 @@ pty_script() {
 
 # pty_start NAME COMMAND: starts it.
 pty_start() {
-    local name=$1 cmdline=$2 keys="" fd script_pid program keyboard
-    for keyboard in "${pty_keyboards[@]}"; do
-        [[ -n ${keyboard_taken[$keyboard]:-} ]] || {
-            keys=$tour_dir/$keyboard
-            break
-        }
-    done
-    [[ -n $keys ]] ||
-        fail "no keyboard left for ${cmdline%% *}: at most ${#pty_keyboards[@]} terminals at once"
-    keyboard_taken[$keyboard]=$name
-    pty[$name.keyboard]=$keyboard
+    local name=$1 cmdline=$2 keys fd script_pid program
+    ((${#free_keyboards[@]} > 0)) || fail "no keyboard left for ${cmdline%% *}"
+    pty[$name.keyboard]=${free_keyboards[0]}
+    free_keyboards=("${free_keyboards[@]:1}")
+    keys=$tour_dir/${pty[$name.keyboard]}
     exec {fd}<>"$keys"
     open_fds[fd]=1
     pty[$name.keys]=$fd
@@ -96,6 +89,6 @@ pty_finish() {
         exec {fd}>&-
         unset "open_fds[fd]"
     done
-    unset "keyboard_taken[${pty[$name.keyboard]}]"
+    free_keyboards+=("${pty[$name.keyboard]}")
     ((status == 0)) || note "exit status $status"
 }

@@ -199,7 +199,7 @@ ask() {
 # take_prediction ENTRY: reads a prediction until it is of the entry's kind, or nothing: a
 # whole number, or one of the choices in any case.
 take_prediction() {
-    local entry=$1 typed prompt choices=${question[$1.choices]} choice
+    local entry=$1 typed words prompt choices=${question[$1.choices]} choice
     if [[ ${question[$entry.kind]} == number ]]; then
         prompt="Your prediction, a number (Enter skips): "
     else
@@ -208,7 +208,8 @@ take_prediction() {
     fi
     while true; do
         read_line typed "$prompt"
-        read -r typed _ <<<"${typed,,}"
+        split words "${typed,,}"
+        typed=${words[0]:-}
         [[ -n $typed ]] || return 0
         if [[ ${question[$entry.kind]} == number && $typed =~ ^([+-]?)0*([0-9]+)$ ]]; then
             typed=${BASH_REMATCH[1]#+}${BASH_REMATCH[2]}
