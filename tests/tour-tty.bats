@@ -63,10 +63,13 @@ waits_at() {
         (($(pauses) == $1))
 }
 
-@test "tour --step at 80x24 and 80x16: each page fits the screen, every line of a view arrives" {
-    local rows pause
-    for rows in 24 16; do
-        at_terminal "$rows" 80 --step fdflood sharedhold
+@test "tour --step at 80x24, 80x16 and 0x0: each page fits the screen, every line of a view arrives" {
+    local size rows pause
+    # the terminal's size | the rows the pages fit (a terminal of no size is taken as 24x80)
+    for size in "24 80|24" "16 80|16" "0 0|24"; do
+        rows=${size#*|}
+        # shellcheck disable=SC2086 # rows and columns
+        at_terminal ${size%|*} --step fdflood sharedhold
         # Enter at every pause until the tour ends
         pause=0
         while kill -0 "$script_pid" 2>/dev/null; do

@@ -64,11 +64,11 @@ pause() {
 }
 
 # measure_screen: the terminal's rows and columns, from LINES and COLUMNS or asked of the
-# terminal; 24 by 80 when neither tells.
+# terminal; 24 by 80 when neither tells (a terminal of 0 by 0 tells nothing).
 measure_screen() {
     local size=""
     [[ ! -t $keys ]] || size=$(stty size <&"$keys" 2>/dev/null) || size=""
-    [[ $size =~ ^([0-9]+)\ ([0-9]+)$ ]] &&
+    [[ $size =~ ^([1-9][0-9]*)\ ([1-9][0-9]*)$ ]] &&
         screen_rows=${BASH_REMATCH[1]} screen_columns=${BASH_REMATCH[2]}
     [[ ${LINES:-} =~ ^[1-9][0-9]*$ ]] && screen_rows=$LINES
     [[ ${COLUMNS:-} =~ ^[1-9][0-9]*$ ]] && screen_columns=$COLUMNS
