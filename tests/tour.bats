@@ -26,7 +26,8 @@ run_tour() {
     mkdir -p "$dir/tmp"
     (
         cd "$dir" || exit
-        TMPDIR=$dir/tmp timeout 60 "$tour" "$@" >out 2>err &
+        # shellcheck disable=SC2086 # $under: words to put in front
+        TMPDIR=$dir/tmp timeout 60 ${under:-} "$tour" "$@" >out 2>err &
         echo "$!" >pid
         wait "$!"
         echo "$?" >status
@@ -39,11 +40,18 @@ setup_file() {
     run_tour slow zombiemaker orphanmaker &
     run_tour asked --ask orphanmaker &
     [[ -n ${SYSLAB_EMULATOR:-} ]] || run_tour quick --ask --quick
+    # zombiemaker under a process 1 that collects nothing (timeout, first in a PID namespace
+    # of its own), where one can be made
+    if [[ -z ${SYSLAB_EMULATOR:-} ]] &&
+        unshare --pid --fork --mount-proc --propagation private true 2>/dev/null; then
+        under="unshare --pid --fork --mount-proc --propagation private --kill-child timeout 50" \
+            run_tour unreaped zombiemaker &
+    fi
 }
 
 teardown_file() {
     local slow
-    for slow in "$BATS_FILE_TMPDIR"/{slow,asked}; do
+    for slow in "$BATS_FILE_TMPDIR"/{slow,asked,unreaped}; do
         if [[ ! -e $slow/status && -s $slow/pid ]]; then
             kill -TERM "$(cat "$slow/pid")" 2>/dev/null || true
         fi
@@ -328,6 +336,18 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         [ "$(grep -v '^Category' <<<"$parsed" | cut -f 4)" = \
             "$("$tour" --worksheet $options | questions_in | cut -d ' ' -f 2-)" ]
     done
+}
+
+@test "tour zombiemaker under a process 1 that collects nothing: the zombie left there, named" {
+    require_native "ps shows the emulator's thread and command line"
+    [[ -s $BATS_FILE_TMPDIR/unreaped/pid ]] ||
+        skip "no PID namespace can be made here for a process 1 that collects nothing"
+    tour_ended unreaped
+    local child
+    child=$(sed -n 's/^Child PID is: \([0-9]*\)$/\1/p' <<<"$output")
+    grep -Eq "^ *$child +1 +Z +\\[zombiemaker\\] <defunct>\$" <<<"$output"
+    [[ $(tr '\n#' '  ' <<<"$output" | tr -s ' ') == *"handed to process 1 (timeout), which has \
+not collected it in 3 s: it stays a zombie until that process waits for it or ends"* ]]
 }
 
 @test "tour --ask: the scheduling answers agree with the views, as root, a user, root without CAP_SYS_NICE" {
