@@ -182,7 +182,7 @@ student() {
     [ "${lines[0]}" = "Building the programs again with CMake (files/seekgap.cpp changed)..." ]
     run "${run_tour[@]}" rrrange
     [ "$status" -eq 0 ]
-    [ "$(cat "$BATS_TEST_TMPDIR/cmake.calls")" = "root --build --preset default --parallel $(nproc)" ]
+    [ "$(cat "$BATS_TEST_TMPDIR/cmake.calls")" = "root --build $clone/build/default --parallel $(nproc)" ]
 
     rm "$clone/build/default/bin/seekgap"
     outcome 1 "" "tour: the programs are not built in $clone/build/default/bin, and only root can build them there: with $clone/tour, or cmake --workflow --preset default" \

@@ -82,8 +82,12 @@ build_programs() {
     fi
     if ! log=$(
         cd "$root" && {
-            { [[ -f $build/CMakeCache.txt ]] || cmake --preset default; } &&
-                cmake --build --preset default --parallel "$(nproc)"
+            # A CMake too old for the presets (before 3.25) configures the same build plainly.
+            [[ -f $build/CMakeCache.txt ]] || if cmake --list-presets >/dev/null 2>&1; then
+                cmake --preset default
+            else
+                cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+            fi && cmake --build "$build" --parallel "$(nproc)"
         } 2>&1
     ); then
         printf '%s\n' "$log" >&2
