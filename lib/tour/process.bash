@@ -203,6 +203,7 @@ cleanup() {
         stop KILL "${started[@]}"
     fi
     wait 2>/dev/null
+    write_record
     close_tour_fds
     cd /
     if [[ -n $work ]] && ! $keep; then

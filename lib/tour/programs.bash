@@ -134,9 +134,9 @@ find_programs() {
 
 # put_programs_on_path: lets the programs be typed by name, while every other command the tour
 # runs (ps, sleep, strace...) comes from where PATH had it. A directory of the programs alone
-# (a build, most SYSLAB_BIN, an installation of its own with the tour) goes first on PATH. One
-# of other commands too (/usr/bin) is left where PATH has it, and each program must be found
-# there before any other of its name.
+# (a build with the suite's tools, most SYSLAB_BIN, an installation of its own with the tour)
+# goes first on PATH. One of other commands too (/usr/bin) is left where PATH has it, and each
+# program must be found there before any other of its name.
 put_programs_on_path() {
     local entry path name dir dirs found other="" missed=()
     local -A program=()
@@ -145,7 +145,9 @@ put_programs_on_path() {
     done
     for entry in "$bin_dir"/* "$bin_dir"/.[!.]* "$bin_dir"/..?*; do
         [[ -e $entry || -L $entry ]] || continue
-        [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 ]] || other=${other:-${entry##*/}}
+        # The suite's own tools (syslab-grade, syslab-look) are built beside the programs.
+        [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 || ${entry##*/} == syslab-* ]] ||
+            other=${other:-${entry##*/}}
     done
     if [[ -z $other ]]; then
         export PATH=$bin_dir${PATH:+:$PATH}
