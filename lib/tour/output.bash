@@ -241,13 +241,34 @@ show_output() {
     show_text "$text"
 }
 
+# visible VAR TEXT: TEXT with each control character shown as a backslash and its three octal
+# digits (an escape as \033), into VAR: a name from the file system or from a user shown so
+# cannot move the cursor or rewrite what the terminal shows. One substitution per character.
+visible() {
+    local -n visible_into=$1
+    local text=$2 code char octal
+    if [[ $text == *[[:cntrl:]]* ]]; then
+        for code in {1..31} 127; do
+            printf -v octal '\\%03o' "$code"
+            # shellcheck disable=SC2059 # the format is the escape
+            printf -v char "$octal"
+            [[ $text != *"$char"* ]] || text=${text//"$char"/"$octal"}
+        done
+    fi
+    visible_into=$text
+}
+
 fail() {
-    printf 'tour: %s\n' "$1" >&2
+    local message
+    visible message "$1"
+    printf 'tour: %s\n' "$message" >&2
     exit 1
 }
 
 usage_error() {
-    printf 'tour: %s\n' "$1" >&2
+    local message
+    visible message "$1"
+    printf 'tour: %s\n' "$message" >&2
     usage >&2
     exit 2
 }
