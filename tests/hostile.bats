@@ -449,12 +449,12 @@ stop_flood() {
     local rows=("2 TERM 143" "6 HUP 129" "10 TERM 143" "14 HUP 129" "18 TERM 143")
     for row in "${rows[@]}"; do
         read -r when signal want <<<"$row"
-        rm -rf tmp && mkdir tmp
+        rm -rf 't&mp' && mkdir 't&mp'
         got=0
-        TMPDIR=$PWD/tmp timeout -k 1 20 strace -o /dev/null -e trace=clone,clone3 \
+        TMPDIR=$PWD/t\&mp timeout -k 1 20 strace -o /dev/null -e trace=clone,clone3 \
             -e "inject=clone,clone3:signal=SIG$signal:when=$when" \
             "$tour" --quick exclusivehold fdflood >/dev/null 2>&1 || got=$?
-        got+=" $(ls -A tmp)"
+        got+=" $(ls -A 't&mp')"
         [[ $got == "$want " ]] || row_fails "$row" "$got" "$want "
     done
     rm -rf tmp && mkdir -m 777 tmp

@@ -32,9 +32,13 @@ room_enough() {
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
 }
 
-# nap SECONDS: sleeps, without starting a process.
+# nap SECONDS: sleeps, without starting a process once the FIFO is made.
 nap() {
-    read -r -t "$1" _ <>"$nap_fifo" || true
+    if [[ -p $nap_fifo ]]; then
+        read -r -t "$1" _ <>"$nap_fifo" || true
+    else
+        sleep "$1"
+    fi
 }
 
 # stat_field VAR PID N: field N (3 the state, 4 the parent) of /proc/PID/stat into VAR,
