@@ -28,6 +28,9 @@ student() {
         "$lab && student ln -sf $base/victim $home/lab/db.txt
             |\"\$tour\" --lab $home/lab --for $u|1
             |tour: $home/lab holds what the lab did not put there: db.txt; nothing was changed"
+        "$lab && student touch $home/lab/\$'\\e[2K\\rready'
+            |\"\$tour\" --lab $home/lab --for $u|1
+            |tour: $home/lab holds what the lab did not put there: \\033[2K\\015ready; nothing was changed"
         "$lab|\"\$tour\" --lab $home/lab|1
             |tour: $home/lab: $home belongs to $u: as root, add --for $u, and the lab is made as $u"
         "student mkdir -m 755 $shared/lab && student touch $shared/lab/.syslab-lab &&

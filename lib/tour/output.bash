@@ -70,8 +70,9 @@ measure_screen() {
     [[ ! -t $keys ]] || size=$(stty size <&"$keys" 2>/dev/null) || size=""
     [[ $size =~ ^([1-9][0-9]*)\ ([1-9][0-9]*)$ ]] &&
         screen_rows=${BASH_REMATCH[1]} screen_columns=${BASH_REMATCH[2]}
-    [[ ${LINES:-} =~ ^[1-9][0-9]*$ ]] && screen_rows=$LINES
-    [[ ${COLUMNS:-} =~ ^[1-9][0-9]*$ ]] && screen_columns=$COLUMNS
+    # a size of more than six digits is no terminal's, and would overflow the arithmetic
+    [[ ${LINES:-} =~ ^[1-9][0-9]{0,5}$ ]] && screen_rows=$LINES
+    [[ ${COLUMNS:-} =~ ^[1-9][0-9]{0,5}$ ]] && screen_columns=$COLUMNS
     ((screen_rows >= 4)) || screen_rows=4
     return 0
 }

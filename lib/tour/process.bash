@@ -11,6 +11,10 @@ nap_fifo=""         # a FIFO nobody writes: reading it with a time-out is a slee
 work_file_system="" # the scratch directory's file system: its type and block size
 interrupted=""      # the signal that ended the tour, if one did
 started=()          # every background process the tour started, for the clean-up
+# The signals that end the tour, and the status a shell gives for each (128 and its number):
+# each is trapped, so that the clean-up runs whichever comes.
+readonly ending_signals=(INT TERM HUP USR1 USR2 ALRM XCPU XFSZ VTALRM PROF PIPE)
+readonly ending_statuses=(130 143 129 138 140 142 152 153 154 155 141)
 open_fds=()         # descriptors the tour holds open; no program inherits them
 # The demonstrations that run in the background while others are shown (orphanmaker,
 # zombiemaker, stdinwait's time-out): their process ids, and the moments (in µs) and output
@@ -28,9 +32,13 @@ room_enough() {
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
 }
 
-# nap SECONDS: sleeps, without starting a process.
+# nap SECONDS: sleeps, without starting a process once the FIFO is made.
 nap() {
-    read -r -t "$1" _ <>"$nap_fifo" || true
+    if [[ -p $nap_fifo ]]; then
+        read -r -t "$1" _ <>"$nap_fifo" || true
+    else
+        sleep "$1"
+    fi
 }
 
 # stat_field VAR PID N: field N (3 the state, 4 the parent) of /proc/PID/stat into VAR,
@@ -134,7 +142,7 @@ spawn() {
     shift
     set -m # for the process group, only while it starts: no job reports
     (
-        trap - INT TERM HUP EXIT
+        trap - "${ending_signals[@]}" EXIT
         close_tour_fds
         if declare -F "$1" >/dev/null; then
             "$@"
@@ -177,32 +185,80 @@ program_names() {
     done
 }
 
+# trap_ending_signals: each of the ending signals ends the tour through on_signal.
+trap_ending_signals() {
+    local i
+    for i in "${!ending_signals[@]}"; do
+        # shellcheck disable=SC2064 # the name and status, now
+        trap "on_signal ${ending_signals[i]} ${ending_statuses[i]}" "${ending_signals[i]}"
+    done
+}
+
 # on_signal NAME STATUS: the tour ends on a signal; the clean-up runs to its end whatever
 # signal comes next.
 on_signal() {
-    trap '' INT TERM HUP
+    trap '' "${ending_signals[@]}"
     interrupted=$1
     exit "$2"
 }
 
+# children VAR: the tour's own children, running or not, into VAR: a process started just
+# before a signal came, not yet in $started, is among them.
+children() {
+    local -n children_into=$1
+    local task list pids
+    children_into=()
+    for task in "/proc/$$/task/"*/children; do
+        list=""
+        { read -r list <"$task"; } 2>/dev/null || [[ -n $list ]] || continue # no newline at its end
+        split pids "$list"
+        children_into+=("${pids[@]}")
+    done
+}
+
+# stop_children SIGNAL PID...: sends SIGNAL to those of PID... that are the tour's own children:
+# one of them cannot be another's until the tour has waited for it.
+stop_children() {
+    local signal=$1 pid mine
+    shift
+    children mine
+    for pid in "$@"; do
+        [[ " ${mine[*]} " != *" $pid "* ]] || kill "-$signal" "$pid" 2>/dev/null || true
+    done
+}
+
 cleanup() {
-    local status=$? pid deadline=$((SECONDS + 2)) running=""
-    trap '' INT TERM HUP
+    local status=$? pid deadline=$((SECONDS + 2)) running="" mine=() living
+    trap '' "${ending_signals[@]}"
     trap - EXIT
-    set +e
+    # a signal that came while spawn started a job leaves job control on
+    set +em
     # A signal that came during `IFS= read` leaves that IFS in force here.
     IFS=$' \t\n'
-    if ((${#started[@]} > 0)); then
-        program_names running "${started[@]}"
+    children mine
+    if ((${#started[@]} + ${#mine[@]} > 0)); then
+        program_names running "${started[@]}" "${mine[@]}"
         stop TERM "${started[@]}"
-        for pid in "${started[@]}"; do
+        stop_children TERM "${mine[@]}"
+        for pid in "${started[@]}" "${mine[@]}"; do
             while alive "$pid" && ((SECONDS < deadline)); do
                 nap 0.02
             done
         done
         stop KILL "${started[@]}"
+        stop_children KILL "${mine[@]}"
     fi
-    wait 2>/dev/null
+    # The wait is bounded: what a KILL has not ended within two seconds more is left to init.
+    deadline=$((SECONDS + 2))
+    while children mine; do
+        living=false
+        for pid in "${mine[@]}"; do
+            ! alive "$pid" || living=true
+        done
+        if ! $living || ((SECONDS >= deadline)); then break; fi
+        nap 0.02
+    done
+    $living || wait 2>/dev/null
     write_record
     close_tour_fds
     cd /

@@ -159,7 +159,7 @@ asked() {
 # worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
 numbered_entries=()
 number_questions() {
-    local path entry
+    local path entry keys
     local -A entries=() # each program's entries, in the order of the bank
     for entry in "${question_keys[@]}"; do
         entries[${entry%% *}]+="${entry#* } "
@@ -167,7 +167,8 @@ number_questions() {
     numbered_entries=()
     for path in "${programs[@]}"; do
         selected_has "${path##*/}" || continue
-        for entry in ${entries[${path##*/}]:-}; do
+        split keys "${entries[${path##*/}]:-}" # a key * is a key, not the names here
+        for entry in "${keys[@]}"; do
             entry="${path##*/} $entry"
             numbered_entries+=("$path $entry")
             question[$entry.number]=${#numbered_entries[@]}

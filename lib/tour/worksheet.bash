@@ -38,20 +38,19 @@ worksheet_text() {
     done
 }
 
-# escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a bracket expression's insides)
-# led by a backslash, into VAR.
+# escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a backslash first) led by a
+# backslash, into VAR: one substitution per character, so a long line costs its length.
 escaped() {
-    local escaped_rest=$2 escaped_done="" char i
-    for ((i = 0; i < ${#escaped_rest}; i++)); do
-        char=${escaped_rest:i:1}
-        # shellcheck disable=SC2053 # CHARACTERS is a pattern
-        if [[ $char == [$3] ]]; then escaped_done+="\\$char"; else escaped_done+=$char; fi
+    local escaped_text=$2 char with i
+    for ((i = 0; i < ${#3}; i++)); do
+        char=${3:i:1} with="\\${3:i:1}"
+        [[ $escaped_text != *"$char"* ]] || escaped_text=${escaped_text//"$char"/"$with"}
     done
-    printf -v "$1" '%s' "$escaped_done"
+    printf -v "$1" '%s' "$escaped_text"
 }
 
 # The characters that CommonMark or pandoc's Markdown could take for markup, and GIFT's own.
-readonly markdown_special='\\`*_{}\[\]<>#|~^$@&' gift_special='\\~=#{}:'
+readonly markdown_special='\`*_{}[]<>#|~^$@&' gift_special='\~=#{}:'
 
 # worksheet_markdown: a title, a heading for each folder and program, each question a
 # paragraph of its own under its number; under each, room and a rule to write above, or the
