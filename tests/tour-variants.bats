@@ -59,7 +59,7 @@ typed_tour() {
     : >screen
     local screen_fd prompted=0 last_prompt="" screen_rest=""
     (
-        NO_COLOR=1 TMPDIR=$PWD/tmp timeout 120 script -qefc "$(printf '%q ' "$tour" --ask "$@")" \
+        NO_COLOR=1 TMPDIR=$PWD/tmp timeout 240 script -qefc "$(printf '%q ' "$tour" --ask "$@")" \
             /dev/null <keys >screen 2>&1 &
         echo "$!" >pid
         wait "$!"
@@ -173,7 +173,7 @@ teardown_file() {
     local -A key=() numbered=()
     for row in "${seeds[@]}"; do
         seed=${row%%|*} dir=$BATS_FILE_TMPDIR/seed-$seed
-        wait_for 100 test -s "$dir/judged.count" || {
+        wait_for 240 test -s "$dir/judged.count" || {
             row_fails "seed $seed" "status $(cat "$dir/status" 2>/dev/null)" "status 0" || failed=1
             continue
         }
