@@ -71,7 +71,7 @@ int parse_fd(const char *text)
 // read_descriptor: what /proc says of descriptor FD of PID; false when it closed meanwhile.
 bool read_descriptor(pid_t pid, int fd, descriptor *into)
 {
-    char path[96];
+    char path[path_size];
     snprintf(path, sizeof path, "/proc/%d/fd/%d", static_cast<int>(pid), fd);
     ssize_t length = readlink(path, into->link, sizeof into->link - 1);
     if (length < 0)
@@ -88,16 +88,22 @@ bool read_descriptor(pid_t pid, int fd, descriptor *into)
         into->inode = 0;
         into->mode = 0;
     }
-    char text[4096];
+    char text[text_size];
     snprintf(path, sizeof path, "/proc/%d/fdinfo/%d", static_cast<int>(pid), fd);
     if (read_text(path, text, sizeof text) < 0)
         return false;
-    long long offset = 0;
-    unsigned flags = 0;
+    // "pos:\t0\nflags:\t0100002\n...": the offset in decimal, the flags in octal.
+    constexpr int octal = 8;
     const char *pos = strstr(text, "pos:");
     const char *flag_text = strstr(text, "flags:");
-    if (pos == nullptr || flag_text == nullptr || sscanf(pos, "pos: %lld", &offset) != 1 ||
-        sscanf(flag_text, "flags: %o", &flags) != 1)
+    if (pos == nullptr || flag_text == nullptr)
+        return false;
+    char *end = nullptr;
+    long long offset = strtoll(pos + strlen("pos:"), &end, decimal);
+    if (end == pos + strlen("pos:"))
+        return false;
+    auto flags = static_cast<unsigned>(strtoul(flag_text + strlen("flags:"), &end, octal));
+    if (end == flag_text + strlen("flags:"))
         return false;
     into->pid = pid;
     into->fd = fd;
@@ -191,7 +197,7 @@ void flag_words(unsigned flags, char *text, size_t size)
 // ellipsis and the last.
 void put_fds(page *pg, const int *fds, int count, int width)
 {
-    char text[512] = "";
+    char text[line_size] = "";
     size_t used = 0;
     for (int i = 0; i < count; i++)
         used += static_cast<size_t>(
@@ -200,13 +206,13 @@ void put_fds(page *pg, const int *fds, int count, int width)
         put(pg, text);
         return;
     }
-    char last[16];
+    char last[word_size];
     snprintf(last, sizeof last, " %s %d", pg->utf8 ? "\u2026" : "..", fds[count - 1]);
     int room = width - (pg->utf8 ? 2 : 3) - static_cast<int>(strlen(last)) + (pg->utf8 ? 2 : 0);
     used = 0;
     text[0] = '\0';
     for (int i = 0; i < count - 1; i++) {
-        char one[16];
+        char one[word_size];
         int length = snprintf(one, sizeof one, "%s%d", i > 0 ? " " : "", fds[i]);
         if (static_cast<int>(used) + length > room)
             break;
@@ -215,6 +221,49 @@ void put_fds(page *pg, const int *fds, int count, int width)
     }
     put(pg, text);
     put(pg, last);
+}
+
+// read_table: the descriptors of PID, the OWNER-th process, into TABS, and "PID name" into
+// NAME; false, said as a problem, when it is gone or may not be looked at.
+bool read_table(page *pg, pid_t pid, int owner, tables *tabs, char *name, size_t size)
+{
+    char path[path_size];
+    char what[word_size];
+    snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
+    char comm[word_size] = "";
+    ssize_t got = read_text(path, comm, sizeof comm);
+    if (got > 0 && comm[got - 1] == '\n')
+        comm[got - 1] = '\0';
+    snprintf(path, sizeof path, "/proc/%d/fd", static_cast<int>(pid));
+    DIR *fds = got < 0 ? nullptr : opendir(path);
+    if (fds == nullptr) {
+        int error = errno;
+        if (error == ENOENT || error == ESRCH) {
+            snprintf(what, sizeof what, "no process %d", static_cast<int>(pid));
+            error = 0;
+        } else {
+            snprintf(what, sizeof what, "process %d", static_cast<int>(pid));
+        }
+        problem(pg, what, error);
+        snprintf(name, size, "%d ended", static_cast<int>(pid));
+        return false;
+    }
+    snprintf(name, size, "%d %s", static_cast<int>(pid), comm);
+    while (const dirent *entry = readdir(fds)) {
+        int fd = parse_fd(entry->d_name);
+        if (fd < 0)
+            continue;
+        if (tabs->count == most_descriptors) {
+            tabs->truncated = true;
+            break;
+        }
+        descriptor &slot = tabs->entry[tabs->count];
+        slot.owner = owner;
+        if (read_descriptor(pid, fd, &slot))
+            tabs->count++;
+    }
+    closedir(fds);
+    return true;
 }
 
 struct layout {
@@ -231,20 +280,20 @@ void draw_row(page *pg, const tables *tabs, const row &each, const layout &lay, 
     static int fds[most_descriptors];
     bool shared = each.shares > 1;
     int started = -1;
-    for (int p = 0; p < lay.processes; p++) {
+    for (int owner = 0; owner < lay.processes; owner++) {
         int count = 0;
         for (int i = 0; i < tabs->count; i++)
             if (tabs->member_row[i] == static_cast<int>(&each - tabs->rows) &&
-                tabs->entry[i].owner == p)
+                tabs->entry[i].owner == owner)
                 fds[count++] = tabs->entry[i].fd;
         // ascending: the members are in the order of the description, not of the descriptor
         qsort(fds, static_cast<size_t>(count), sizeof fds[0], [](const void *a, const void *b) {
             return *static_cast<const int *>(a) - *static_cast<const int *>(b);
         });
-        int end = (p + 1) * lay.cell;
+        int end = (owner + 1) * lay.cell;
         if (count > 0) {
             if (started < 0)
-                started = p;
+                started = owner;
             paint(pg, shared ? ink_shared : ink_plain);
             put_fds(pg, fds, count, lay.cell - 3);
             put(pg, " ");
@@ -266,7 +315,7 @@ void draw_row(page *pg, const tables *tabs, const row &each, const layout &lay, 
     else
         putf(pg, "%*s", lay.arrow - 1, "-");
     put(pg, "  ");
-    char flags[64];
+    char flags[word_size];
     flag_words(first.flags, flags, sizeof flags);
     put_name(pg, flags, lay.flags, false);
     pad_to(pg, lay.processes * lay.cell + lay.arrow + 2 + lay.flags + 1);
@@ -274,7 +323,7 @@ void draw_row(page *pg, const tables *tabs, const row &each, const layout &lay, 
     size_t cwd_length = strlen(cwd);
     if (cwd_length > 1 && strncmp(name, cwd, cwd_length) == 0 && name[cwd_length] == '/')
         name += cwd_length + 1;
-    char opens[32] = "";
+    char opens[word_size] = "";
     if (each.opens > 1)
         snprintf(opens, sizeof opens, tabs->kcmp_error == 0 ? " (%d opens)" : " (%d of them)",
                  each.opens);
@@ -298,46 +347,12 @@ int draw_files(page *pg, const pid_t *pids, int count)
     }
     int status = 0;
     int shown = 0;
-    char names[most_processes][40];
-    for (int p = 0; p < count; p++) {
-        char path[64];
-        char what[64];
-        snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pids[p]));
-        char comm[32] = "";
-        ssize_t got = read_text(path, comm, sizeof comm);
-        if (got > 0 && comm[got - 1] == '\n')
-            comm[got - 1] = '\0';
-        snprintf(path, sizeof path, "/proc/%d/fd", static_cast<int>(pids[p]));
-        DIR *fds = got < 0 ? nullptr : opendir(path);
-        if (fds == nullptr) {
-            int error = errno;
-            if (error == ENOENT || error == ESRCH) {
-                snprintf(what, sizeof what, "no process %d", static_cast<int>(pids[p]));
-                error = 0;
-            } else {
-                snprintf(what, sizeof what, "process %d", static_cast<int>(pids[p]));
-            }
-            problem(pg, what, error);
-            snprintf(names[p], sizeof names[p], "%d ended", static_cast<int>(pids[p]));
+    char names[most_processes][word_size];
+    for (int owner = 0; owner < count; owner++) {
+        if (read_table(pg, pids[owner], owner, &tabs, names[owner], sizeof names[owner]))
+            shown++;
+        else
             status = 1;
-            continue;
-        }
-        snprintf(names[p], sizeof names[p], "%d %s", static_cast<int>(pids[p]), comm);
-        shown++;
-        while (const dirent *name = readdir(fds)) {
-            int fd = parse_fd(name->d_name);
-            if (fd < 0)
-                continue;
-            if (tabs.count == most_descriptors) {
-                tabs.truncated = true;
-                break;
-            }
-            descriptor &entry = tabs.entry[tabs.count];
-            entry.owner = p;
-            if (read_descriptor(pids[p], fd, &entry))
-                tabs.count++;
-        }
-        closedir(fds);
     }
     if (shown == 0)
         return 1;
@@ -405,9 +420,15 @@ int draw_files(page *pg, const pid_t *pids, int count)
 
     layout lay{};
     lay.processes = count;
-    lay.cell = count == 1 ? 24 : (count == 2 ? 17 : 36 / count);
-    lay.arrow = 9;
-    lay.flags = 9;
+    // The columns: the descriptors of each process, then the offset, the flags, the file.
+    constexpr int one_cell = 24;
+    constexpr int two_cells = 17;
+    constexpr int all_cells = 36;
+    constexpr int offset_width = 9;
+    constexpr int flags_width = 9;
+    lay.cell = count == 1 ? one_cell : (count == 2 ? two_cells : all_cells / count);
+    lay.arrow = offset_width;
+    lay.flags = flags_width;
     char cwd[PATH_MAX] = "";
     if (getcwd(cwd, sizeof cwd) == nullptr)
         cwd[0] = '\0';
@@ -416,11 +437,11 @@ int draw_files(page *pg, const pid_t *pids, int count)
     put(pg, count == 1 ? "descriptor table" : "descriptor tables");
     put(pg, ", one row for each open file description");
     end_line(pg);
-    for (int p = 0; p < count; p++) {
+    for (int owner = 0; owner < count; owner++) {
         paint(pg, ink_asked);
-        put_name(pg, names[p], lay.cell - 1, false);
+        put_name(pg, names[owner], lay.cell - 1, false);
         paint(pg, ink_plain);
-        pad_to(pg, (p + 1) * lay.cell);
+        pad_to(pg, (owner + 1) * lay.cell);
     }
     paint(pg, ink_dim);
     putf(pg, "%*s  %-*s file", lay.arrow, "offset", lay.flags, "flags");

@@ -76,7 +76,7 @@ int draw_holes(page *pg, const char *file)
     }
     if (!S_ISREG(about.st_mode)) {
         close(fd);
-        char what[300];
+        char what[line_size];
         snprintf(what, sizeof what, "%s: not a regular file", file);
         problem(pg, what, 0);
         return 1;
@@ -96,7 +96,8 @@ int draw_holes(page *pg, const char *file)
     constexpr long long block = 512;
     paint(pg, ink_title);
     put(pg, "data and holes of ");
-    put_name(pg, file, page_width - pg->column - 40, true);
+    constexpr int after_name = 30; // ": N bytes"
+    put_name(pg, file, page_width - pg->column - after_name, true);
     putf(pg, ": %lld bytes", size);
     end_line(pg);
     if (size == 0) {
@@ -104,7 +105,7 @@ int draw_holes(page *pg, const char *file)
         end_line(pg);
         return 0;
     }
-    char right[32];
+    char right[word_size];
     snprintf(right, sizeof right, "%lld", size);
     paint(pg, ink_dim);
     put(pg, " 0");
@@ -114,9 +115,9 @@ int draw_holes(page *pg, const char *file)
     put(pg, " ");
     // A column holds data when any byte it covers does.
     int next = 0;
-    for (int c = 0; c < bar_width; c++) {
-        long long from = size * c / bar_width;
-        long long to = (size * (c + 1) + bar_width - 1) / bar_width; // past the last byte
+    for (int column = 0; column < bar_width; column++) {
+        long long from = size * column / bar_width;
+        long long to = (size * (column + 1) + bar_width - 1) / bar_width; // past the last byte
         if (to <= from)
             to = from + 1;
         while (next < found_extents.count && found_extents.list[next].end <= from)

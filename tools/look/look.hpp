@@ -8,6 +8,13 @@
 
 constexpr int page_width = 80;
 constexpr size_t page_size = 1 << 17;
+// The sizes of the texts read and made: a path under /proc, a short text (a name, a number, a
+// few words), a line, and a small file of /proc read whole.
+constexpr size_t path_size = 96;
+constexpr size_t word_size = 64;
+constexpr size_t line_size = 512;
+constexpr size_t text_size = 16384;
+constexpr int decimal = 10;
 
 // page: one drawing, its text and where the current line stands.
 struct page {

@@ -25,7 +25,7 @@ namespace
 
 constexpr int most_pids = 64;
 
-void usage(FILE *to)
+void usage(FILE *stream)
 {
     fputs("usage: syslab-look [--watch] tree PID...\n"
           "       syslab-look [--watch] files PID...\n"
@@ -34,7 +34,7 @@ void usage(FILE *to)
           "Draws what the kernel holds: the processes around PIDs, their descriptor tables\n"
           "joined where they share an open file description, the record locks on FILE, or\n"
           "FILE's data and holes. --watch draws again at each change, until Ctrl-C.\n",
-          to);
+          stream);
 }
 
 enum kind { kind_tree, kind_files, kind_locks, kind_holes };
@@ -98,7 +98,7 @@ int watch(page *pg, const request &asked)
         if (!first)
             draw(pg, asked);
         if (first || pg->length != last.length || memcmp(pg->text, last.text, pg->length) != 0) {
-            char when[64];
+            char when[word_size];
             timespec now{};
             clock_gettime(CLOCK_REALTIME, &now);
             tm local{};

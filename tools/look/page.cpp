@@ -58,7 +58,8 @@ int safe_name(const char *name, char *safe, size_t size, bool utf8)
     const auto *text = reinterpret_cast<const unsigned char *>(name);
     size_t used = 0;
     int width = 0;
-    while (*text != 0 && used + 5 < size) {
+    constexpr size_t longest_unit = 4; // of UTF-8, and room for the NUL
+    while (*text != 0 && used + longest_unit < size) {
         size_t length = unit_length(text, utf8);
         if (length == 0) {
             safe[used++] = '?';
@@ -116,6 +117,7 @@ void putf(page *pg, const char *format, ...)
     char text[name_size];
     va_list arguments;
     va_start(arguments, format);
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start has just begun it
     vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     put(pg, text);
@@ -135,7 +137,7 @@ int name_width(const char *name, bool utf8)
 
 void put_name(page *pg, const char *name, int width, bool keep_end)
 {
-    char safe[name_size];
+    char safe[name_size] = "";
     int have = safe_name(name, safe, sizeof safe, pg->utf8);
     if (width < 0)
         width = page_width - pg->column;
@@ -248,7 +250,7 @@ pid_t number(const char *text)
 
 bool command_of(pid_t pid, char *text, size_t size)
 {
-    char path[64];
+    char path[path_size];
     snprintf(path, sizeof path, "/proc/%d/cmdline", static_cast<int>(pid));
     ssize_t length = read_text(path, text, size);
     if (length < 0)
@@ -262,7 +264,7 @@ bool command_of(pid_t pid, char *text, size_t size)
     if (length > 0)
         return true;
     // No arguments: a kernel thread or a zombie, shown by its name as ps does.
-    char name[64];
+    char name[word_size];
     snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
     ssize_t got = read_text(path, name, sizeof name);
     if (got < 0)

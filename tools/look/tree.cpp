@@ -32,20 +32,24 @@ struct forest {
 // read_node: PID's state and parent from /proc/PID/stat; false with errno when gone.
 bool read_node(pid_t pid, node *into)
 {
-    char path[64];
-    char text[1024];
+    char path[path_size];
+    char text[line_size];
     snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
     if (read_text(path, text, sizeof text) < 0)
         return false;
     // "pid (name) state ppid ...": the name may hold spaces and parentheses itself.
     const char *end = strrchr(text, ')');
-    char state = '?';
-    int ppid = 0;
-    if (end == nullptr || sscanf(end + 1, " %c %d", &state, &ppid) != 2) {
+    if (end == nullptr || end[1] != ' ' || end[2] == '\0' || end[3] != ' ') {
         errno = ESRCH;
         return false;
     }
-    *into = node{pid, static_cast<pid_t>(ppid), state, false, -1};
+    char *after = nullptr;
+    long ppid = strtol(end + 4, &after, decimal);
+    if (after == end + 4) {
+        errno = ESRCH;
+        return false;
+    }
+    *into = node{pid, static_cast<pid_t>(ppid), end[2], false, -1};
     return true;
 }
 
@@ -72,7 +76,7 @@ int add(forest *trees, pid_t pid)
 // when the kernel has no such lists (then every process is looked at instead).
 bool add_children(forest *trees, pid_t pid)
 {
-    char path[64];
+    char path[path_size];
     snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
     DIR *tasks = opendir(path);
     if (tasks == nullptr)
@@ -82,9 +86,10 @@ bool add_children(forest *trees, pid_t pid)
         pid_t tid = number(task->d_name);
         if (tid == 0)
             continue;
-        char list_path[96];
-        char text[16384];
-        snprintf(list_path, sizeof list_path, "%s/%d/children", path, static_cast<int>(tid));
+        char list_path[path_size];
+        char text[text_size];
+        snprintf(list_path, sizeof list_path, "/proc/%d/task/%d/children", static_cast<int>(pid),
+                 static_cast<int>(tid));
         if (read_text(list_path, text, sizeof text) < 0)
             continue;
         listed = true;
@@ -163,7 +168,7 @@ void draw_node(drawing *draw_at, int index, int depth)
     put(pg, state_word(n.state));
     paint(pg, n.asked ? ink_asked : ink_plain);
     put(pg, " ");
-    char command[512];
+    char command[line_size];
     if (!command_of(n.pid, command, sizeof command))
         snprintf(command, sizeof command, "(gone)");
     if (n.state == 'Z')
@@ -202,11 +207,11 @@ int draw_tree(page *pg, const pid_t *pids, int count)
     static forest trees;
     trees.count = 0;
     int status = 0;
-    char asked[256] = "";
+    char asked[line_size] = "";
     for (int i = 0; i < count; i++) {
         int at = add(&trees, pids[i]);
         if (at < 0) {
-            char what[64];
+            char what[word_size];
             snprintf(what, sizeof what, "no process %d", static_cast<int>(pids[i]));
             problem(pg, what, 0);
             status = 1;
@@ -244,7 +249,8 @@ int draw_tree(page *pg, const pid_t *pids, int count)
 
     paint(pg, ink_title);
     put(pg, "processes around ");
-    put_name(pg, asked, page_width - pg->column - 36, false);
+    constexpr int after_pids = 36; // " (<), parents above, children below"
+    put_name(pg, asked, page_width - pg->column - after_pids, false);
     put(pg, pg->utf8 ? " (\u25c0), parents above, children below"
                      : " (<), parents above, children below");
     end_line(pg);
