@@ -62,6 +62,18 @@ strace_usable() {
     [[ ${usable[strace]} == yes ]]
 }
 
+# look_usable: whether syslab-look, which draws what the kernel holds, came with the programs
+# and is the one a command line finds.
+look_usable() {
+    if [[ -z ${usable[look]:-} ]]; then
+        usable[look]=no
+        if [[ -x $bin_dir/syslab-look && $(type -P syslab-look) -ef $bin_dir/syslab-look ]]; then
+            usable[look]=yes
+        fi
+    fi
+    [[ ${usable[look]} == yes ]]
+}
+
 # traced COMMAND: observes COMMAND under strace. LeakSanitizer cannot work under ptrace,
 # so a sanitized program is told not to try.
 traced() {

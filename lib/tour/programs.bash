@@ -122,6 +122,13 @@ find_programs() {
         selected_has "${path##*/}" || continue
         [[ -x $file ]] || missing+=("${path##*/}")
     done
+    # syslab-look, which draws the pictures, is run from there too.
+    file=$bin_dir/syslab-look
+    if [[ -L $file ]]; then
+        links+=("$file")
+    elif [[ -e $file ]]; then
+        files+=("$file")
+    fi
     # A program that is a link is checked where it leads, and all the way there.
     ((${#links[@]} == 0)) || mapfile -t -O "${#files[@]}" files < <(realpath -e -- "${links[@]}")
     trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$bin_dir" "${files[@]}"
@@ -139,7 +146,8 @@ find_programs() {
 # program must be found there before any other of its name.
 put_programs_on_path() {
     local entry path name dir dirs found other="" missed=()
-    local -A program=()
+    # The tools built and installed beside the programs are the tour's own too.
+    local -A program=([syslab-look]=1 [syslab-grade]=1)
     for path in "${programs[@]}"; do
         program[${path##*/}]=1
     done
@@ -237,6 +245,15 @@ begin with # are the tour's remarks."
     done
     if ((${#left_out[@]} > 0)) && ! strace_usable; then
         note "no usable strace here (apt-get install strace): left out, the strace views of" \
+            "$(joined "${left_out[@]}")"
+    fi
+    left_out=()
+    for path in "${programs[@]}"; do
+        name=${path##*/}
+        selected_has "$name" && [[ -n ${fact[$name.looks]:-} ]] && left_out+=("$name")
+    done
+    if ((${#left_out[@]} > 0)) && ! look_usable; then
+        note "no syslab-look with the programs in $bin_dir: left out, its pictures of" \
             "$(joined "${left_out[@]}")"
     fi
     if [[ -n $unbuilt ]]; then

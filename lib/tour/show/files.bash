@@ -5,6 +5,7 @@
 # the lab itself, not in flood/, makes its five names there.
 fact[seekgap.asks]="offset gap blocks"
 fact[seekgap.needs]="seekgap.txt"
+fact[seekgap.looks]=yes
 fact[sizedecho.asks]="read"
 fact[bytecat.asks]="calls"
 fact[bytecat.needs]="bytecat.txt"
@@ -14,6 +15,7 @@ fact[stdinwait.long]="stdinwait's 10-second time-out"
 fact[exclcreate.asks]="first second"
 fact[exclcreate.makes]="exclcreate.txt"
 fact[fdflood.asks]="full each running"
+fact[fdflood.looks]=yes
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
 fact[makelinks.asks]="inodes again"
@@ -37,8 +39,17 @@ show_seekgap() {
     local blocks=${last_out#*bytes, }
     answer seekgap blocks "${blocks%% of*} of 512 bytes on $work_file_system: the \
 ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
+    if ! look_usable; then
+        note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
+            "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
+        return 0
+    fi
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
-        "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
+        "takes no disk space at all:"
+    typed "truncate -s 1M seekgap.txt"
+    observe "syslab-look holes seekgap.txt"
+    note "its data and its hole, as lseek's SEEK_DATA and SEEK_HOLE find them: the hole has" \
+        "no blocks"
 }
 
 # observe_first_zero_byte PROGRAM KEY: observed, the offset of the first zero byte in the
@@ -170,6 +181,11 @@ show_fdflood() {
     observed_in fdflood each '^([0-9]+)$'
     answer fdflood each
     observe "ls -l flood"
+    if look_usable; then
+        observe "syslab-look files $pid"
+        note "one row for each name: each of its descriptors is an open file description of" \
+            "its own, a separate open"
+    fi
     ask fdflood running
     observe "ps -o pid,stat,cmd -p $pid"
     local state

@@ -6,6 +6,7 @@ fact[exclusivehold.asks]="lock refused"
 fact[exclusivehold.needs]="db.txt"
 fact[sharedhold.asks]="together writer"
 fact[sharedhold.needs]="db.txt"
+fact[sharedhold.looks]=yes
 
 # show_locks TERMINAL PID: the second terminal's view of PID's record locks.
 show_locks() {
@@ -109,6 +110,10 @@ show_sharedhold() {
     pty_show waiter
     lock_outcome sharedhold writer "${pty[waiter.program]}" WRITE
     show_locks "terminal 4" "${pty[waiter.program]}"
+    if look_usable; then
+        typed_at "terminal 4" "syslab-look locks db.txt"
+        note "the two readers hold the whole file; the writer waits in line behind them"
+    fi
     answer sharedhold writer
     note "Enter in terminal 1:"
     pty_type reader1 $'\n'
