@@ -184,9 +184,10 @@ lock_count() {
     wait_for 5 lock_count 2
     start writer exclusivehold <>enter
     wait_for 5 lock_count 3
-    rows=$(lock_rows db.txt)
+    rows=$(lock_rows db.txt | sort -s -k1,1) # the holders, then the waiters
     drawn=$(syslab-look locks db.txt | sed -n '3,$p')
-    # each row: who holds or waits, as the kernel says; the bar whole; a waiter behind a reader
+    # each row: who holds or waits, as the kernel says, the holders first; the bar whole; the
+    # waiter behind a reader
     [[ $(sed -E 's/^(\w+ \w+ +[0-9]+).*/\1/; s/ +/ /g' <<<"$drawn") == "$rows" ]] ||
         row_fails "the locks" "$drawn" "$rows"
     grep -c '█\{22\}▶ 0 to EOF$' <<<"$drawn" | grep -qx 2

@@ -96,6 +96,8 @@ bool add_children(forest *trees, int index)
     if (tasks == nullptr)
         return true; // gone since: no children to draw
     bool listed = false;
+    // one thread: readdir is the reentrant one here (readdir_r is deprecated)
+    // cppcheck-suppress readdirCalled
     while (const dirent *task = readdir(tasks)) {
         pid_t tid = number(task->d_name);
         if (tid == 0)
@@ -130,6 +132,8 @@ void add_children_by_scan(forest *trees, pid_t pid)
     DIR *proc = opendir("/proc");
     if (proc == nullptr)
         return;
+    // one thread: readdir is the reentrant one here (readdir_r is deprecated)
+    // cppcheck-suppress readdirCalled
     while (const dirent *entry = readdir(proc)) {
         pid_t other = number(entry->d_name);
         node seen{};
@@ -174,7 +178,7 @@ const char *state_word(char state)
 struct drawing {
     page *pg;
     const forest *trees;
-    bool last[most_depth];
+    bool last[most_depth + 1];
 };
 
 void draw_node(drawing *draw_at, int index, int depth)
@@ -183,7 +187,7 @@ void draw_node(drawing *draw_at, int index, int depth)
     const node &n = draw_at->trees->nodes[index];
     for (int level = 1; level < depth; level++)
         put(pg, draw_at->last[level] ? "   " : (pg->utf8 ? "\u2502  " : "|  "));
-    if (depth > 0)
+    if (depth > 0 && depth <= most_depth)
         put(pg, draw_at->last[depth] ? (pg->utf8 ? "\u2514\u2500 " : "`- ")
                                      : (pg->utf8 ? "\u251c\u2500 " : "|- "));
     paint(pg, n.asked ? ink_asked : ink_plain);
@@ -210,8 +214,11 @@ void draw_node(drawing *draw_at, int index, int depth)
                 children[count] = i;
             count++;
         }
+    int listed = count < most_children ? count : most_children;
     count += n.unread;
     int shown = count > most_children ? most_children - 1 : count;
+    if (shown > listed) // a child adopted elsewhere since its parent's list was read
+        shown = listed;
     for (int i = 0; i < shown && depth + 1 < most_depth; i++) {
         draw_at->last[depth + 1] = i == count - 1;
         draw_node(draw_at, children[i], depth + 1);
