@@ -100,6 +100,14 @@ check_tree() {
     LC_ALL=C run syslab-look tree "$zombiemaker" "$orphan"
     [[ $status == 0 && $(printf '%s' "$output" | tr -d '\000-\177' | wc -c) == 0 ]]
     [[ $output == *"\`- $zombie zombie "* ]]
+
+    # a command line that would drive the terminal reaches it as text
+    local named
+    # shellcheck disable=SC2016 # expanded by the bash it starts
+    start named bash -c 'exec -a "$(printf "evil\033[2J\a")" sleep 60'
+    wait_for 5 grep -q evil "/proc/$named/cmdline"
+    run syslab-look tree "$named"
+    [[ $output == *"$named sleeping evil?[2J? 60 ◀"* && $output != *$'\e'* ]]
 }
 
 # files_row PID...: the rows of the descriptor tables of PIDs without their titles, the
