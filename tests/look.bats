@@ -3,6 +3,10 @@
 # the same processes and files (/proc, /proc/locks, SEEK_HOLE through perl), never against its
 # own wording alone.
 
+# A case and its teardown share one subshell: the processes a case records in started_pids
+# are there for its teardown to stop.
+# shellcheck disable=SC2030,SC2031
+
 load helper
 
 # The pictures in UTF-8, as a class's terminals are; ${#text} counts characters.
@@ -52,14 +56,14 @@ check_tree() {
     local rows row depth pid state ppid kernel_state children=() below=() at=-1 i
     mapfile -t rows < <(syslab-look tree "$1" | tree_rows)
     read -r kernel_state ppid < <(state_ppid "$1")
-    local -A words=([R]=running [S]=sleeping [Z]=zombie [D]=disk-wait [T]=stopped [I]=idle)
+    local -A state_words=([R]=running [S]=sleeping [Z]=zombie [D]=disk-wait [T]=stopped [I]=idle)
     for ((i = 0; i < ${#rows[@]}; i++)); do
         read -r depth pid state <<<"${rows[i]}"
         [[ $pid == "$1" ]] && at=$i
     done
     ((at > 0)) || row_fails "$1 drawn below a parent" "${rows[*]}" "a row of $1"
     read -r depth pid state <<<"${rows[at]}"
-    [[ $state == "${words[$kernel_state]}" ]] || row_fails "$1's state" "$state" "$kernel_state"
+    [[ $state == "${state_words[$kernel_state]}" ]] || row_fails "$1's state" "$state" "$kernel_state"
     for ((i = at - 1; i >= 0; i--)); do
         read -r row _ <<<"${rows[i]}"
         ((row == depth - 1)) && break
@@ -78,7 +82,7 @@ check_tree() {
 }
 
 @test "tree: a zombie as one under its living parent, an orphan under its new parent, in ASCII under C" {
-    local zombiemaker zombie orphan_shell orphan
+    local zombiemaker zombie orphan
     start zombiemaker zombiemaker </dev/null >/dev/null
     zombie=$(wait_for 10 child_of "$zombiemaker")
     wait_for 10 prints "Z $zombiemaker" state_ppid "$zombie"
@@ -96,6 +100,14 @@ check_tree() {
     LC_ALL=C run syslab-look tree "$zombiemaker" "$orphan"
     [[ $status == 0 && $(printf '%s' "$output" | tr -d '\000-\177' | wc -c) == 0 ]]
     [[ $output == *"\`- $zombie zombie "* ]]
+
+    # a command line that would drive the terminal reaches it as text
+    local named
+    # shellcheck disable=SC2016 # expanded by the bash it starts
+    start named bash -c 'exec -a "$(printf "evil\033[2J\a")" sleep 60'
+    wait_for 5 grep -q evil "/proc/$named/cmdline"
+    run syslab-look tree "$named"
+    [[ $output == *"$named sleeping evil?[2J? 60 ◀"* && $output != *$'\e'* ]]
 }
 
 # files_row PID...: the rows of the descriptor tables of PIDs without their titles, the
@@ -180,9 +192,10 @@ lock_count() {
     wait_for 5 lock_count 2
     start writer exclusivehold <>enter
     wait_for 5 lock_count 3
-    rows=$(lock_rows db.txt)
+    rows=$(lock_rows db.txt | sort -s -k1,1) # the holders, then the waiters
     drawn=$(syslab-look locks db.txt | sed -n '3,$p')
-    # each row: who holds or waits, as the kernel says; the bar whole; a waiter behind a reader
+    # each row: who holds or waits, as the kernel says, the holders first; the bar whole; the
+    # waiter behind a reader
     [[ $(sed -E 's/^(\w+ \w+ +[0-9]+).*/\1/; s/ +/ /g' <<<"$drawn") == "$rows" ]] ||
         row_fails "the locks" "$drawn" "$rows"
     grep -c '█\{22\}▶ 0 to EOF$' <<<"$drawn" | grep -qx 2

@@ -238,23 +238,20 @@ begin with # are the tour's remarks."
     left_out+=("${parts[@]}")
     ((${#left_out[@]} == 0)) ||
         note "--quick: left out, as they wait longer than a second: $(joined "${left_out[@]}")"
-    left_out=()
+    local traced=() looks=()
     for path in "${programs[@]}"; do
         name=${path##*/}
-        selected_has "$name" && [[ -n ${fact[$name.traced]:-} ]] && left_out+=("$name")
+        selected_has "$name" || continue
+        [[ -z ${fact[$name.traced]:-} ]] || traced+=("$name")
+        [[ -z ${fact[$name.looks]:-} ]] || looks+=("$name")
     done
-    if ((${#left_out[@]} > 0)) && ! strace_usable; then
+    if ((${#traced[@]} > 0)) && ! strace_usable; then
         note "no usable strace here (apt-get install strace): left out, the strace views of" \
-            "$(joined "${left_out[@]}")"
+            "$(joined "${traced[@]}")"
     fi
-    left_out=()
-    for path in "${programs[@]}"; do
-        name=${path##*/}
-        selected_has "$name" && [[ -n ${fact[$name.looks]:-} ]] && left_out+=("$name")
-    done
-    if ((${#left_out[@]} > 0)) && ! look_usable; then
+    if ((${#looks[@]} > 0)) && ! look_usable; then
         note "no syslab-look with the programs in $bin_dir: left out, its pictures of" \
-            "$(joined "${left_out[@]}")"
+            "$(joined "${looks[@]}")"
     fi
     if [[ -n $unbuilt ]]; then
         note "left out: $unbuilt, which needs an x86-64 or aarch64 processor"

@@ -34,7 +34,6 @@ struct descriptor {
     dev_t device;
     ino_t inode;
     mode_t mode;
-    int row;
     char link[link_size];
 };
 
@@ -228,7 +227,6 @@ void put_fds(page *pg, const int *fds, int count, int width)
 bool read_table(page *pg, pid_t pid, int owner, tables *tabs, char *name, size_t size)
 {
     char path[path_size];
-    char what[word_size];
     snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
     char comm[word_size] = "";
     ssize_t got = read_text(path, comm, sizeof comm);
@@ -237,6 +235,7 @@ bool read_table(page *pg, pid_t pid, int owner, tables *tabs, char *name, size_t
     snprintf(path, sizeof path, "/proc/%d/fd", static_cast<int>(pid));
     DIR *fds = got < 0 ? nullptr : opendir(path);
     if (fds == nullptr) {
+        char what[word_size];
         int error = errno;
         if (error == ENOENT || error == ESRCH) {
             snprintf(what, sizeof what, "no process %d", static_cast<int>(pid));
@@ -249,6 +248,8 @@ bool read_table(page *pg, pid_t pid, int owner, tables *tabs, char *name, size_t
         return false;
     }
     snprintf(name, size, "%d %s", static_cast<int>(pid), comm);
+    // one thread: readdir is the reentrant one here (readdir_r is deprecated)
+    // cppcheck-suppress readdirCalled
     while (const dirent *entry = readdir(fds)) {
         int fd = parse_fd(entry->d_name);
         if (fd < 0)
@@ -271,7 +272,6 @@ struct layout {
     int cell; // columns of each process
     int arrow;
     int flags;
-    int file;
 };
 
 void draw_row(page *pg, const tables *tabs, const row &each, const layout &lay, const char *cwd)

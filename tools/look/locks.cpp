@@ -134,11 +134,14 @@ void draw_lock(page *pg, const lock &held, long long extent)
     }
     put(pg, held.end < 0 ? (pg->utf8 ? "\u25b6" : ">") : " ");
     char range[word_size];
-    int used = held.end < 0 ? snprintf(range, sizeof range, " %lld to EOF", held.start)
-                            : snprintf(range, sizeof range, " %lld to %lld", held.start, held.end);
-    if (held.waits && held.behind > 0)
-        snprintf(range + used, sizeof range - static_cast<size_t>(used), ", behind %d",
-                 static_cast<int>(held.behind));
+    if (held.end < 0)
+        snprintf(range, sizeof range, " %lld to EOF", held.start);
+    else
+        snprintf(range, sizeof range, " %lld to %lld", held.start, held.end);
+    if (held.waits && held.behind > 0) {
+        size_t used = strlen(range);
+        snprintf(range + used, sizeof range - used, ", behind %d", static_cast<int>(held.behind));
+    }
     put_name(pg, range, page_width - pg->column, false);
     end_line(pg);
 }
@@ -201,9 +204,15 @@ int draw_locks(page *pg, const char *file)
         put(pg, right);
     }
     end_line(pg);
+    // The holders first, then the waiters in line, each naming whom it waits behind.
     int drawn = count > most_drawn ? most_drawn - 1 : count;
-    for (int i = 0; i < drawn; i++)
-        draw_lock(pg, locks[i], extent);
+    int done = 0;
+    for (int pass = 0; pass < 2; pass++)
+        for (int i = 0; i < count && done < drawn; i++)
+            if (locks[i].waits == (pass == 1)) {
+                draw_lock(pg, locks[i], extent);
+                done++;
+            }
     if (drawn < count || more > 0) {
         paint(pg, ink_dim);
         putf(pg, "%s and %d more", pg->utf8 ? "\u2026" : "...", count - drawn + more);

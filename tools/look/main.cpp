@@ -173,7 +173,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    setlocale(LC_ALL, "");
+    setlocale(LC_CTYPE, ""); // the glyphs only: the messages stay as written
     static page pg;
     pg.utf8 = strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
     const char *no_colour = getenv("NO_COLOR");

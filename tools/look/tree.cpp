@@ -22,6 +22,7 @@ struct node {
     char state;
     bool asked;
     int parent; // index in the forest, or -1
+    int unread; // children beyond those drawn, counted but not read
 };
 
 struct forest {
@@ -49,7 +50,7 @@ bool read_node(pid_t pid, node *into)
         errno = ESRCH;
         return false;
     }
-    *into = node{pid, static_cast<pid_t>(ppid), end[2], false, -1};
+    *into = node{pid, static_cast<pid_t>(ppid), end[2], false, -1, 0};
     return true;
 }
 
@@ -74,14 +75,29 @@ int add(forest *trees, pid_t pid)
 
 // add_children: the children of PID, as the kernel lists them for each of its threads; false
 // when the kernel has no such lists (then every process is looked at instead).
-bool add_children(forest *trees, pid_t pid)
+int by_number(const void *a, const void *b)
 {
+    pid_t left = *static_cast<const pid_t *>(a);
+    pid_t right = *static_cast<const pid_t *>(b);
+    return (left > right) - (left < right);
+}
+
+// add_children: the children of the process at INDEX, as the kernel lists them for each of its
+// threads: those drawn read, the rest counted; false when the kernel has no such lists (then
+// every process is looked at instead).
+bool add_children(forest *trees, int index)
+{
+    pid_t pid = trees->nodes[index].pid;
+    static pid_t children[most_nodes];
+    int count = 0;
     char path[path_size];
     snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
     DIR *tasks = opendir(path);
     if (tasks == nullptr)
         return true; // gone since: no children to draw
     bool listed = false;
+    // one thread: readdir is the reentrant one here (readdir_r is deprecated)
+    // cppcheck-suppress readdirCalled
     while (const dirent *task = readdir(tasks)) {
         pid_t tid = number(task->d_name);
         if (tid == 0)
@@ -95,9 +111,19 @@ bool add_children(forest *trees, pid_t pid)
         listed = true;
         char *rest = text;
         while (char *word = strtok_r(rest, " \n", &rest))
-            add(trees, number(word));
+            if (count < most_nodes)
+                children[count++] = number(word);
     }
     closedir(tasks);
+    // The lowest ids are drawn, as many as fit; the others only counted.
+    qsort(children, static_cast<size_t>(count), sizeof children[0], by_number);
+    int read = 0;
+    for (int i = 0; i < count; i++) {
+        if (read < most_children && add(trees, children[i]) >= 0)
+            read++;
+        else if (read >= most_children)
+            trees->nodes[index].unread++;
+    }
     return listed;
 }
 
@@ -106,6 +132,8 @@ void add_children_by_scan(forest *trees, pid_t pid)
     DIR *proc = opendir("/proc");
     if (proc == nullptr)
         return;
+    // one thread: readdir is the reentrant one here (readdir_r is deprecated)
+    // cppcheck-suppress readdirCalled
     while (const dirent *entry = readdir(proc)) {
         pid_t other = number(entry->d_name);
         node seen{};
@@ -150,7 +178,7 @@ const char *state_word(char state)
 struct drawing {
     page *pg;
     const forest *trees;
-    bool last[most_depth];
+    bool last[most_depth + 1];
 };
 
 void draw_node(drawing *draw_at, int index, int depth)
@@ -159,7 +187,7 @@ void draw_node(drawing *draw_at, int index, int depth)
     const node &n = draw_at->trees->nodes[index];
     for (int level = 1; level < depth; level++)
         put(pg, draw_at->last[level] ? "   " : (pg->utf8 ? "\u2502  " : "|  "));
-    if (depth > 0)
+    if (depth > 0 && depth <= most_depth)
         put(pg, draw_at->last[depth] ? (pg->utf8 ? "\u2514\u2500 " : "`- ")
                                      : (pg->utf8 ? "\u251c\u2500 " : "|- "));
     paint(pg, n.asked ? ink_asked : ink_plain);
@@ -186,7 +214,11 @@ void draw_node(drawing *draw_at, int index, int depth)
                 children[count] = i;
             count++;
         }
+    int listed = count < most_children ? count : most_children;
+    count += n.unread;
     int shown = count > most_children ? most_children - 1 : count;
+    if (shown > listed) // a child adopted elsewhere since its parent's list was read
+        shown = listed;
     for (int i = 0; i < shown && depth + 1 < most_depth; i++) {
         draw_at->last[depth + 1] = i == count - 1;
         draw_node(draw_at, children[i], depth + 1);
@@ -226,7 +258,7 @@ int draw_tree(page *pg, const pid_t *pids, int count)
     if (asked_count == 0)
         return 1;
     for (int i = 0; i < asked_count; i++) {
-        if (!add_children(&trees, trees.nodes[i].pid))
+        if (!add_children(&trees, i))
             add_children_by_scan(&trees, trees.nodes[i].pid);
         // Its ancestors up to the first process, whose parent is 0.
         for (pid_t up = trees.nodes[i].ppid; up > 0;) {
