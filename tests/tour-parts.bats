@@ -121,8 +121,7 @@ EOF
     done
 
     # A view that asks for a question its facts do not name stops the tour, not just --ask.
-    # shellcheck disable=SC2034 # read by ask
-    asking=true
+    opt[ask]=true
     outcome 1 "" "tour: show_seekgap asks \"seekgap nokey\", which fact[seekgap.asks] does not name" \
         ask seekgap nokey
 

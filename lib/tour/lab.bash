@@ -9,7 +9,6 @@
 # Root writes only a lab of its own; a student's it makes as that student (--for USER).
 
 readonly lab_mark=.syslab-lab
-lab_for="" # --for USER: whom root makes the lab for, as that user
 
 # lab_names KIND: the names that fact[PROGRAM.KIND] gives (needs: what the programs read,
 # makes: what they make), each once, in the order of the programs. A name NAME@KIND says what
@@ -163,16 +162,16 @@ make_lab() {
     "" | . | ..) fail "$given: name the lab's own directory, not / . or .." ;;
     esac
     [[ $path == /* ]] || path=${PWD%/}/$path
-    if [[ -n $lab_for ]]; then
-        uid=$(id -u -- "$lab_for" 2>/dev/null) || fail "--for $lab_for: no such user"
-        ((uid == EUID || EUID == 0)) || fail "--for $lab_for: only root makes a lab for another user"
-        ((uid == 0)) || for=" --for $lab_for"
+    if [[ -n ${opt[for]} ]]; then
+        uid=$(id -u -- "${opt[for]}" 2>/dev/null) || fail "--for ${opt[for]}: no such user"
+        ((uid == EUID || EUID == 0)) || fail "--for ${opt[for]}: only root makes a lab for another user"
+        ((uid == 0)) || for=" --for ${opt[for]}"
     fi
     find_programs
     needs=$(lab_names needs)
     names="$needs $(lab_names makes)"
     if ((uid != EUID)); then
-        gid=$(id -g -- "$lab_for")
+        gid=$(id -g -- "${opt[for]}")
         lab=$(cd / && setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- \
             "$BASH" -c "$(declare -p lab_mark seekgap_text bytecat_text; declare -f fail \
                 write_lab fill_lab seed_here foreign_entries foreign_in); write_lab \"\$@\"" \

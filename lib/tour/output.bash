@@ -92,7 +92,7 @@ rows_of() {
 # first row shown since the last pause off the screen (a row is kept for the pause's prompt).
 emit() {
     local rows
-    if $step; then
+    if ${opt[step]}; then
         rows_of rows "$2"
         if ((rows_shown > 0 && rows_shown + rows > screen_rows - 2)); then
             pause "[Enter for more]"

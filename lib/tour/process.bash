@@ -205,7 +205,7 @@ cleanup() {
     wait 2>/dev/null
     close_tour_fds
     cd /
-    if [[ -n $work ]] && ! $keep; then
+    if [[ -n $work ]] && ! ${opt[keep]}; then
         rm -rf "$work"
     fi
     # The terminal may be gone (SIGHUP): what cannot be said is not said.
@@ -216,9 +216,9 @@ cleanup() {
         [[ -n $running ]] && running="stopped $running" || running="nothing was running"
         printf '\ntour: %s: %s; %s %s\n' \
             "$([[ $interrupted == INT ]] && echo interrupted || echo "ended by SIG$interrupted")" \
-            "$running" "$($keep && echo kept || echo removed)" "${work:-no scratch directory}" \
+            "$running" "$(${opt[keep]} && echo kept || echo removed)" "${work:-no scratch directory}" \
             2>/dev/null
-    elif [[ -n $work ]] && $keep; then
+    elif [[ -n $work ]] && ${opt[keep]}; then
         printf '\nThe scratch directory is kept: %s\n' "$work" 2>/dev/null
     fi
     exit "$status"

@@ -5,7 +5,6 @@
 # The programs come only from a directory that no one but root and the caller can change, and
 # only the programs come from it: never another command the tour runs.
 
-selected=() # the programs asked for, by name, in the order of the folders
 unbuilt=""  # a program asked for that this processor cannot run, left out
 bin_dir=""
 
@@ -16,7 +15,7 @@ counter_here() {
 }
 
 selected_has() {
-    [[ " ${selected[*]} " == *" $1 "* ]]
+    [[ " ${opt[programs]} " == *" $1 "* ]]
 }
 
 # out_of_date: why the clone's build/default/bin is out of date ("no PROGRAM", or the first
@@ -214,7 +213,7 @@ begin with # are the tour's remarks."
     local left_out=() parts=() name path folder="" shown=() key
     for path in "${programs[@]}"; do
         name=${path##*/}
-        if ! $quick || ! selected_has "$name"; then continue; fi
+        if ! ${opt[quick]} || ! selected_has "$name"; then continue; fi
         case ${fact[$name.long]:-} in
         "") ;;
         "$name") left_out+=("$name") ;;
@@ -239,7 +238,7 @@ begin with # are the tour's remarks."
 
     # The long waits run side by side from the start, each shown in its turn; with --ask or
     # --step each runs in its turn, so that what is shown happens as the class looks.
-    if ! $quick && ! $step && ! $asking; then
+    if ! ${opt[quick]} && ! ${opt[step]} && ! ${opt[ask]}; then
         selected_has stdinwait && start_stdinwait
         selected_has orphanmaker && start_orphanmaker
         selected_has zombiemaker && start_zombiemaker
@@ -254,11 +253,11 @@ begin with # are the tour's remarks."
             done
             continue
         fi
-        $quick && [[ ${fact[$name.long]:-} == "$name" ]] && continue
+        ${opt[quick]} && [[ ${fact[$name.long]:-} == "$name" ]] && continue
         shown+=("$path")
     done
     for path in "${shown[@]}"; do
-        if $step && [[ $path != "${shown[0]}" ]]; then
+        if ${opt[step]} && [[ $path != "${shown[0]}" ]]; then
             emit "" ""
             pause "[Enter for the next program]"
         fi

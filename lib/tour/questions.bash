@@ -119,9 +119,9 @@ load_questions() {
         [[ -f $file ]] || fail "no questions for $folder: $file is missing"
         load_question_file "$file"
     done
-    [[ -n $own_questions ]] || return 0
-    [[ -d $own_questions ]] || fail "--questions $own_questions is not a directory"
-    for file in "$own_questions"/*.txt; do
+    [[ -n ${opt[questions]} ]] || return 0
+    [[ -d ${opt[questions]} ]] || fail "--questions ${opt[questions]} is not a directory"
+    for file in "${opt[questions]}"/*.txt; do
         [[ -f $file ]] && load_question_file "$file"
     done
 }
@@ -183,7 +183,7 @@ predicted=()
 # ask PROGRAM KEY: with --ask, the question under its number. On a terminal the tour then
 # takes a prediction of a number or a choice (Enter alone skips it), or waits for Enter.
 ask() {
-    $asking || return 0
+    ${opt[ask]} || return 0
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: " text
     fill text "${question[$1 $2.text]}"
@@ -246,7 +246,7 @@ observed_in() {
 # matched what the view saw, then the answer; HERE says what this machine did and why, where
 # that depends on the machine.
 answer() {
-    $asking || return 0
+    ${opt[ask]} || return 0
     local entry="$1 $2" seen text
     if [[ -n ${prediction[$entry]+set} ]]; then
         seen=${observation[$entry]-}
@@ -274,7 +274,7 @@ answer() {
 # left_out PROGRAM KEY REASON: with --ask, a question this machine cannot show, named under
 # its number with the reason.
 left_out() {
-    $asking || return 0
+    ${opt[ask]} || return 0
     asked "$1" "$2" || fail "show_$1 leaves out \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: "
     say "$style_question" "$lead" "${lead//?/ }" "left out here: $3"

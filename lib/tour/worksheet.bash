@@ -5,15 +5,13 @@
 # (Moodle: Question bank, Import, GIFT format). All three print the same entries, with the
 # numbers of the student's own (--student, --seed) as the tour runs the programs with them.
 
-worksheet_format=text
-
 print_worksheet() {
-    "worksheet_$worksheet_format"
+    "worksheet_${opt[format]}"
 }
 
 worksheet_text() {
     local line path entry lines text folder=""
-    if $answers; then
+    if ${opt[answers]}; then
         printf 'syslab: questions and answers\n'
     else
         printf 'syslab: questions. Write down what you predict, then run the program and see.\n'
@@ -30,7 +28,7 @@ worksheet_text() {
         fill text "${question[$entry.text]}"
         wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "$text"
         printf '%s\n' "${lines[@]}"
-        if $answers; then
+        if ${opt[answers]}; then
             fill text "${question[$entry.answer]}"
             wrap lines "     Answer: " "             " "$text"
             printf '%s\n' "${lines[@]}"
@@ -58,7 +56,7 @@ readonly markdown_special='\\`*_{}\[\]<>#|~^$@&' gift_special='\\~=#{}:'
 # answer.
 worksheet_markdown() {
     local line path entry text folder="" program=""
-    if $answers; then
+    if ${opt[answers]}; then
         printf '# syslab: questions and answers\n'
     else
         printf '# syslab: questions\n\nWrite down what you predict, then run the program and see.\n'
@@ -77,7 +75,7 @@ worksheet_markdown() {
         fill text "${question[$entry.text]}"
         escaped text "$text" "$markdown_special"
         printf '\n**%s.** %s\n' "${question[$entry.number]}" "$text"
-        if $answers; then
+        if ${opt[answers]}; then
             fill text "${question[$entry.answer]}"
             escaped text "$text" "$markdown_special"
             printf '\n**Answer:** %s\n' "$text"

@@ -111,7 +111,7 @@ show_stdinwait() {
     fi
     answer stdinwait ready
     note "input was there at once; stdinwait does not read it"
-    $quick && return
+    ${opt[quick]} && return
     [[ -n ${demo[stdinwait_pid]:-} ]] || start_stdinwait
     ask stdinwait timeout
     command_line "" "stdinwait"
