@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The files the programs use, put into the tour's scratch directory or into a lab that
 # students work in (--lab DIR), renewed when the tour made it before and refused otherwise.
 #
@@ -15,6 +15,7 @@ readonly lab_mark=.syslab-lab
 # it is when it is not a plain file: @link, a symbolic link; @empty, an empty file.
 lab_names() {
     local path name names=" "
+    # shellcheck disable=SC2154 # programs: the tour's list of the programs
     for path in "${programs[@]}"; do
         for name in ${fact[${path##*/}.$1]:-}; do
             [[ $names == *" $name "* ]] || names+="$name "
@@ -35,6 +36,7 @@ seed() {
 seed_here() {
     umask 022
     set -o noclobber
+    # shellcheck disable=SC2154 # seekgap_text, bytecat_text: variants.bash's
     mkdir childprog &&
         : >db.txt &&
         printf '%s' "$seekgap_text" >seekgap.txt &&
@@ -183,7 +185,8 @@ make_lab() {
     fi
 
     printf -v quoted_dir '%q' "$lab"
-    printf -v quoted_bin '%q' "$bin_dir"
+    # shellcheck disable=SC2154 # programs_bin: programs.bash's
+    printf -v quoted_bin '%q' "$programs_bin"
     printf 'The lab is ready in %s:\n' "$lab"
     printf '  %s\n\n' "$needs"
     printf 'In each of two terminals, enter:\n\n'
@@ -191,7 +194,7 @@ make_lab() {
     # The programs in /usr/bin (the package) are on every login's PATH already; put first,
     # /usr/bin would come before /usr/local/bin.
     # shellcheck disable=SC2016 # printed for the user to type
-    [[ $bin_dir == /usr/bin || $bin_dir == /bin ]] ||
+    [[ $programs_bin == /usr/bin || $programs_bin == /bin ]] ||
         printf '    export PATH=%s:"$PATH"\n' "$quoted_bin"
     printf '\n'
     printf 'Then run a program in one terminal and watch it from the other. The second\n'

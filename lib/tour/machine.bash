@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # What the tour can see of this machine, for the answers that depend on it: the tour's
 # capabilities and limits (its programs inherit them), autogroup, a virtual machine and
 # page-table isolation. Read with builtins from /proc and /sys.

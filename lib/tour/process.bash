@@ -1,36 +1,62 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # Processes: their state as /proc shows it, read with builtins; waiting for a state with naps
 # that fork nothing; starting the tour's own in the background; and the clean-up that stops
 # every one of them and removes the scratch directory, whatever signal comes next.
 
+# shellcheck disable=SC2034 # read by pty.bash and the show files
 readonly ready_seconds=10 # the longest the tour waits for a program to reach a state
 
-work=""             # the scratch directory, removed at the end
-tour_dir=""         # $work/.tour: the tour's own files (outputs, screens, keyboards)
-nap_fifo=""         # a FIFO nobody writes: reading it with a time-out is a sleep without a fork
-work_file_system="" # the scratch directory's file system: its type and block size
-interrupted=""      # the signal that ended the tour, if one did
-started=()          # every background process the tour started, for the clean-up
-open_fds=()         # descriptors the tour holds open; no program inherits them
-# The demonstrations that run in the background while others are shown (orphanmaker,
-# zombiemaker, stdinwait's time-out): their process ids, and the moments (in µs) and output
-# sizes of what was seen of them.
-declare -gA demo=()
+# This part's state, set up by process_init: process[work] the scratch directory, removed at
+# the end; process[dir], $work/.tour, the tour's own files (outputs, screens, keyboards);
+# process[nap], a FIFO nobody writes: reading it with a time-out is a sleep without a fork;
+# process[file_system], the scratch directory's file system, its type and block size;
+# process[interrupted], the signal that ended the tour, if one did.
+declare -gA process=([work]="" [dir]="" [nap]="" [file_system]="" [interrupted]="")
+process_started=() # every background process the tour started, for the clean-up
+process_fds=()     # descriptors the tour holds open; no program inherits them
+
+# process_init: the scratch directory, with room enough, and the tour's own directory in it.
+process_init() {
+    process[work]=$(mktemp -d -t syslab-tour.XXXXXX)
+    process[dir]=${process[work]}/.tour
+    room_enough "${process[work]}"
+    mkdir "${process[dir]}"
+    process[nap]=${process[dir]}/nap
+    mkfifo "${process[nap]}"
+}
+
+# hold_fd FD: the tour holds FD open, and no program it starts inherits it; release_fd FD
+# closes it.
+hold_fd() {
+    process_fds[$1]=1
+}
+
+release_fd() {
+    local release_fd=$1
+    exec {release_fd}>&-
+    unset "process_fds[release_fd]"
+}
+
+# track PID: a process the tour did not start itself (a child of one it started), stopped
+# by the clean-up too.
+track() {
+    process_started+=("$1")
+}
 
 # room_enough DIR: the tour fails, saying so, when the disk that holds DIR has less than the
 # megabyte its files take: the programs' files and views would come out empty. Keeps the file
-# system's type and block size in work_file_system.
+# system's type and block size in process[file_system].
 room_enough() {
     local free size type
     read -r free size type < <(stat -f -c '%a %S %T' "$1")
-    work_file_system="$type, whose blocks are $size bytes"
+    process[file_system]="$type, whose blocks are $size bytes"
     ((free * size >= 1024 * 1024)) ||
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
 }
 
 # nap SECONDS: sleeps, without starting a process.
 nap() {
-    read -r -t "$1" _ <>"$nap_fifo" || true
+    read -r -t "$1" _ <>"${process[nap]}" || true
 }
 
 # stat_field VAR PID N: field N (3 the state, 4 the parent) of /proc/PID/stat into VAR,
@@ -41,6 +67,7 @@ stat_field() {
     field_into=""
     { read -r stat <"/proc/$2/stat"; } 2>/dev/null || return 0
     split fields "${stat##*) }"
+    # shellcheck disable=SC2034 # field_into: the caller's variable, assigned through this nameref
     field_into=${fields[$3 - 3]}
 }
 
@@ -66,6 +93,7 @@ first_child() {
     local -n child_into=$1
     local children=""
     { read -r children <"/proc/$2/task/$2/children"; } 2>/dev/null || true
+    # shellcheck disable=SC2034 # child_into: the caller's variable, assigned through this nameref
     child_into=${children%% *}
 }
 
@@ -75,24 +103,22 @@ has_child() {
     [[ -n $child ]]
 }
 
-# nap_growing INDEX: naps 1, 2, 4, 8 ms, then 16 ms, one more step at each call with the same
-# INDEX variable (0 to begin): what comes at once is seen at once (fdflood spins meanwhile),
-# what takes longer costs few looks.
+# nap_growing LOOKS: the nap after LOOKS looks (0 after the first): 1, 2, 4, 8 ms, then 16 ms
+# each: what comes at once is seen at once (fdflood spins meanwhile), what takes longer costs
+# few looks.
 nap_growing() {
-    local -n nap_index=$1
     local naps=(0.001 0.002 0.004 0.008 0.016)
-    nap "${naps[nap_index]}"
-    ((nap_index == ${#naps[@]} - 1)) || nap_index=$((nap_index + 1))
+    nap "${naps[$1 < 4 ? $1 : 4]}"
 }
 
 # wait_until SECONDS WHAT CMD...: checks CMD until it holds, with growing naps between; the
 # tour fails if WHAT does not happen within SECONDS.
 wait_until() {
-    local limit=$1 deadline=$((SECONDS + $1)) what=$2 step=0
+    local limit=$1 deadline=$((SECONDS + $1)) what=$2 looks=0
     shift 2
     until "$@"; do
         ((SECONDS < deadline)) || fail "$what did not happen within $limit s"
-        nap_growing step
+        nap_growing $((looks++))
     done
 }
 
@@ -109,7 +135,7 @@ seconds_between() {
 
 close_tour_fds() {
     local fd
-    for fd in "${!open_fds[@]}"; do
+    for fd in "${!process_fds[@]}"; do
         exec {fd}>&-
     done
 }
@@ -143,7 +169,7 @@ spawn() {
         exec "$@"
     ) <&0 & # explicitly, or bash would give a background command /dev/null as its input
     set +m
-    started+=("$!")
+    process_started+=("$!")
     [[ $var == - ]] || printf -v "$var" '%s' "$!"
 }
 
@@ -152,11 +178,11 @@ spawn() {
 stop() {
     local signal=$1 pid
     shift
-    [[ -n $work ]] || return 0
+    [[ -n ${process[work]} ]] || return 0
     for pid in "$@"; do
         [[ -e /proc/$pid ]] || continue
         # the scratch directory, or flood/ in it
-        if [[ /proc/$pid/cwd -ef $work || /proc/$pid/cwd/.. -ef $work ]]; then
+        if [[ /proc/$pid/cwd -ef ${process[work]} || /proc/$pid/cwd/.. -ef ${process[work]} ]]; then
             kill "-$signal" "$pid" 2>/dev/null || true
         fi
     done
@@ -172,6 +198,7 @@ program_names() {
     for pid in "$@"; do
         alive "$pid" || continue
         { read -r name <"/proc/$pid/comm"; } 2>/dev/null || continue
+        # shellcheck disable=SC2154 # programs: the tour's list of the programs
         [[ " ${programs[*]##*/} " == *" $name "* && " $names_into " != *" $name "* ]] || continue
         names_into+=${names_into:+ }$name
     done
@@ -181,7 +208,7 @@ program_names() {
 # signal comes next.
 on_signal() {
     trap '' INT TERM HUP
-    interrupted=$1
+    process[interrupted]=$1
     exit "$2"
 }
 
@@ -192,34 +219,36 @@ cleanup() {
     set +e
     # A signal that came during `IFS= read` leaves that IFS in force here.
     IFS=$' \t\n'
-    if ((${#started[@]} > 0)); then
-        program_names running "${started[@]}"
-        stop TERM "${started[@]}"
-        for pid in "${started[@]}"; do
+    if ((${#process_started[@]} > 0)); then
+        program_names running "${process_started[@]}"
+        stop TERM "${process_started[@]}"
+        for pid in "${process_started[@]}"; do
             while alive "$pid" && ((SECONDS < deadline)); do
                 nap 0.02
             done
         done
-        stop KILL "${started[@]}"
+        stop KILL "${process_started[@]}"
     fi
     wait 2>/dev/null
     close_tour_fds
     cd /
-    if [[ -n $work ]] && ! ${opt[keep]}; then
-        rm -rf "$work"
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    if [[ -n ${process[work]} ]] && ! ${opt[keep]}; then
+        rm -rf "${process[work]}"
     fi
     # The terminal may be gone (SIGHUP): what cannot be said is not said.
-    if [[ -n $interrupted ]]; then
+    if [[ -n ${process[interrupted]} ]]; then
         # After Ctrl-C the terminal has echoed ^C, perhaps within a coloured line: the line
         # ends here, in the terminal's own colours.
+        # shellcheck disable=SC2154 # style_*: output.bash's
         printf '%s' "$style_reset" 2>/dev/null
         [[ -n $running ]] && running="stopped $running" || running="nothing was running"
         printf '\ntour: %s: %s; %s %s\n' \
-            "$([[ $interrupted == INT ]] && echo interrupted || echo "ended by SIG$interrupted")" \
-            "$running" "$(${opt[keep]} && echo kept || echo removed)" "${work:-no scratch directory}" \
+            "$([[ ${process[interrupted]} == INT ]] && echo interrupted || echo "ended by SIG${process[interrupted]}")" \
+            "$running" "$(${opt[keep]} && echo kept || echo removed)" "${process[work]:-no scratch directory}" \
             2>/dev/null
-    elif [[ -n $work ]] && ${opt[keep]}; then
-        printf '\nThe scratch directory is kept: %s\n' "$work" 2>/dev/null
+    elif [[ -n ${process[work]} ]] && ${opt[keep]}; then
+        printf '\nThe scratch directory is kept: %s\n' "${process[work]}" 2>/dev/null
     fi
     exit "$status"
 }

@@ -1,12 +1,12 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # Which programs the tour shows and where they are: the ones asked for on the command line,
 # from $SYSLAB_BIN, beside the installed tour, or built in the clone; and the tools it needs.
 # show_tour walks through those asked for, each under its folder's heading.
 # The programs come only from a directory that no one but root and the caller can change, and
 # only the programs come from it: never another command the tour runs.
 
-unbuilt=""  # a program asked for that this processor cannot run, left out
-bin_dir=""
+programs_bin=""     # the directory the programs run from
+programs_unbuilt="" # a program asked for that this processor cannot run, left out
 
 # counter_here: whether this processor has the counter pidtimer reads (x86-64 or aarch64);
 # elsewhere pidtimer is not built.
@@ -15,6 +15,7 @@ counter_here() {
 }
 
 selected_has() {
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
     [[ " ${opt[programs]} " == *" $1 "* ]]
 }
 
@@ -23,6 +24,7 @@ selected_has() {
 # presets, cmake/), or nothing when it is up to date. Tests and one find, so that a class
 # starting the tour at once costs nothing when nothing changed.
 out_of_date() {
+    # shellcheck disable=SC2154 # root: the tour's
     local bin=$root/build/default/bin path name oldest="" newer
     local -A folders=()
     for path in "${programs[@]}"; do
@@ -59,15 +61,15 @@ can_build() {
 # their sources. The first build takes a minute or so.
 build_programs() {
     local build=$root/build/default stale log owner path
-    bin_dir=$build/bin
+    programs_bin=$build/bin
     stale=$(out_of_date)
     [[ -n $stale ]] || return 0
     if ! can_build; then
         owner=$(stat -c %U -- "$build" 2>/dev/null || stat -c %U -- "$root")
         [[ $stale != "no "* ]] ||
-            fail "the programs are not built in $bin_dir, and only $owner can build them there: with $(tour_command), or cmake --workflow --preset default"
+            fail "the programs are not built in $programs_bin, and only $owner can build them there: with $(tour_command), or cmake --workflow --preset default"
         printf 'tour: the programs in %s are older than %s; they run as built until %s builds them again\n' \
-            "$bin_dir" "$stale" "$owner" >&2
+            "$programs_bin" "$stale" "$owner" >&2
         return 0
     fi
     # CMake as this account runs what the build tree says: nothing there may be another's.
@@ -90,7 +92,7 @@ build_programs() {
     fi
     # A change that relinks nothing (a comment in CMakeLists.txt) leaves the programs older
     # than it; marked up to date, they are not built again at every start.
-    touch -c -- "${programs[@]/#*\//$bin_dir/}"
+    touch -c -- "${programs[@]/#*\//$programs_bin/}"
 }
 
 # find_programs: $SYSLAB_BIN if set; else the programs beside the tour (installed); else
@@ -98,17 +100,17 @@ build_programs() {
 find_programs() {
     local path file missing=() files=() links=()
     if [[ -n ${SYSLAB_BIN:-} ]]; then
-        bin_dir=$(cd -P -- "$SYSLAB_BIN" 2>/dev/null && pwd -P) ||
+        programs_bin=$(cd -P -- "$SYSLAB_BIN" 2>/dev/null && pwd -P) ||
             fail "SYSLAB_BIN=$SYSLAB_BIN is not a directory"
     elif [[ -x $root/${programs[0]##*/} ]]; then
-        bin_dir=$root
+        programs_bin=$root
     elif [[ -f $root/CMakeLists.txt ]]; then
         build_programs
     else
         fail "no programs beside $0, and no source tree to build them in"
     fi
     for path in "${programs[@]}"; do
-        file=$bin_dir/${path##*/}
+        file=$programs_bin/${path##*/}
         if [[ -L $file ]]; then
             links+=("$file")
         elif [[ -e $file ]]; then
@@ -119,12 +121,12 @@ find_programs() {
     done
     # A program that is a link is checked where it leads, and all the way there.
     ((${#links[@]} == 0)) || mapfile -t -O "${#files[@]}" files < <(realpath -e -- "${links[@]}")
-    trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$bin_dir" "${files[@]}"
+    trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$programs_bin" "${files[@]}"
     if [[ ${missing[*]} == pidtimer ]] && ! counter_here; then
-        unbuilt=pidtimer
+        programs_unbuilt=pidtimer
         return
     fi
-    ((${#missing[@]} == 0)) || fail "no program ${missing[*]} in $bin_dir"
+    ((${#missing[@]} == 0)) || fail "no program ${missing[*]} in $programs_bin"
 }
 
 # put_programs_on_path: lets the programs be typed by name, while every other command the tour
@@ -138,18 +140,18 @@ put_programs_on_path() {
     for path in "${programs[@]}"; do
         program[${path##*/}]=1
     done
-    for entry in "$bin_dir"/* "$bin_dir"/.[!.]* "$bin_dir"/..?*; do
+    for entry in "$programs_bin"/* "$programs_bin"/.[!.]* "$programs_bin"/..?*; do
         [[ -e $entry || -L $entry ]] || continue
         [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 ]] || other=${other:-${entry##*/}}
     done
     if [[ -z $other ]]; then
-        export PATH=$bin_dir${PATH:+:$PATH}
+        export PATH=$programs_bin${PATH:+:$PATH}
         return
     fi
     split dirs "$PATH" :
     for path in "${programs[@]}"; do
         name=${path##*/}
-        [[ -e $bin_dir/$name ]] || continue
+        [[ -e $programs_bin/$name ]] || continue
         found=""
         for dir in "${dirs[@]}"; do
             if [[ -f ${dir:-.}/$name && -x ${dir:-.}/$name ]]; then
@@ -157,11 +159,11 @@ put_programs_on_path() {
                 break
             fi
         done
-        [[ -n $found && $found -ef $bin_dir/$name ]] || missed+=("$name")
+        [[ -n $found && $found -ef $programs_bin/$name ]] || missed+=("$name")
     done
     ((${#missed[@]} < 2)) || missed=("${missed[0]} and $((${#missed[@]} - 1)) more")
     ((${#missed[@]} == 0)) ||
-        fail "$bin_dir holds other commands too ($other), and PATH finds ${missed[0]} elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
+        fail "$programs_bin holds other commands too ($other), and PATH finds ${missed[0]} elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
 }
 
 check_tools() {
@@ -232,8 +234,8 @@ begin with # are the tour's remarks."
         note "no usable strace here (apt-get install strace): left out, the strace views of" \
             "$(joined "${left_out[@]}")"
     fi
-    if [[ -n $unbuilt ]]; then
-        note "left out: $unbuilt, which needs an x86-64 or aarch64 processor"
+    if [[ -n $programs_unbuilt ]]; then
+        note "left out: $programs_unbuilt, which needs an x86-64 or aarch64 processor"
     fi
 
     # The long waits run side by side from the start, each shown in its turn; with --ask or
@@ -247,7 +249,7 @@ begin with # are the tour's remarks."
     for path in "${programs[@]}"; do
         name=${path##*/}
         selected_has "$name" || continue
-        if [[ $name == "$unbuilt" ]]; then
+        if [[ $name == "$programs_unbuilt" ]]; then
             for key in ${fact[$name.asks]:-}; do
                 left_out "$name" "$key" "$name needs an x86-64 or aarch64 processor"
             done

@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The question bank of --ask and --worksheet: questions/<folder>.txt, and over it a teacher's
 # own directory (--questions DIR or SYSLAB_QUESTIONS), whose entries replace those of the same
 # program and key and add the others. A file holds records:
@@ -37,6 +37,7 @@ load_question_file() {
             split words "${line#@}"
             program=${words[0]:-} key=${words[1]:-} rest=${words[2]:-}
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
+            # shellcheck disable=SC2154 # programs: the tour's list of the programs
             [[ " ${programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
             close_entry "$entry" "$file" "$number"
@@ -115,6 +116,7 @@ load_questions() {
     for path in "${programs[@]}"; do
         [[ ${path%/*} != "$folder" ]] || continue
         folder=${path%/*}
+        # shellcheck disable=SC2154 # question_dir: the tour's
         file=$question_dir/$folder.txt
         [[ -f $file ]] || fail "no questions for $folder: $file is missing"
         load_question_file "$file"
@@ -155,22 +157,22 @@ asked() {
 
 # number_questions: numbers the questions of the programs selected, in the order of the
 # programs and of the bank, into question[PROGRAM KEY.number]: the worksheet and --ask for the
-# same selection number them alike. numbered_entries lists them in that order, for the
+# same selection number them alike. question_entries lists them in that order, for the
 # worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
-numbered_entries=()
+question_entries=()
 number_questions() {
     local path entry
     local -A entries=() # each program's entries, in the order of the bank
     for entry in "${question_keys[@]}"; do
         entries[${entry%% *}]+="${entry#* } "
     done
-    numbered_entries=()
+    question_entries=()
     for path in "${programs[@]}"; do
         selected_has "${path##*/}" || continue
         for entry in ${entries[${path##*/}]:-}; do
             entry="${path##*/} $entry"
-            numbered_entries+=("$path $entry")
-            question[$entry.number]=${#numbered_entries[@]}
+            question_entries+=("$path $entry")
+            question[$entry.number]=${#question_entries[@]}
         done
     done
 }
@@ -187,6 +189,7 @@ ask() {
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
     local lead="Question ${question[$1 $2.number]}: " text
     fill text "${question[$1 $2.text]}"
+    # shellcheck disable=SC2154 # style_*: output.bash's
     say "$style_question" "$lead" "${lead//?/ }" "$text"
     at_terminal || return 0
     if [[ ${question[$1 $2.kind]} == free ]]; then
@@ -236,7 +239,8 @@ observed() {
 # first group of the extended regular expression PATTERN in the last line that it matches.
 observed_in() {
     local line lines
-    split lines "$last_out" $'\n'
+    # shellcheck disable=SC2154 # commands: commands.bash's state
+    split lines "${commands[out]}" $'\n'
     for line in "${lines[@]}"; do
         [[ ! $line =~ $3 ]] || observation["$1 $2"]=${BASH_REMATCH[1]}
     done
@@ -261,6 +265,7 @@ answer() {
                 question[$entry.missed]=yes
             }
         fi
+        # shellcheck disable=SC2154 # style_*: output.bash's
         say "$style_answer" "" "" "Your prediction: ${prediction[$entry]}. $text"
     fi
     fill text "${question[$1 $2.answer]}"

@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # Numbers of a student's own (--student NAME, --seed N): the sizes, counts and limits that the
 # tour runs the programs with, the lab is seeded with and the questions ask about. Each is in
 # variant[NAME], which a question names as {NAME}. Without a seed they are the tour's usual
@@ -8,6 +8,7 @@
 declare -gA variant=()
 # What seekgap.txt and bytecat.txt are seeded with (lib/tour/lab.bash): plain variables, so
 # that a lab made as another user (--for) is handed them.
+# shellcheck disable=SC2034 # read by lab.bash
 seekgap_text="" bytecat_text=""
 variant_seed=""    # the seed, empty for the usual numbers
 variant_student="" # the student's name, as given
@@ -184,9 +185,10 @@ lab_numbers() {
     printf '             then count its descriptors, and those that lead to %s\n' \
         "${variant[fdflood_file]}"
     printf '    forkappend: run it %s times\n' "${variant[forkappend_runs]}"
+    local lines last i
     # shellcheck disable=SC2016 # printed for the user to type
     wrap lines '    envdump: env -i ' '             ' "${variant[envdump_variables]} \"\$(command -v envdump)\""
-    local last=$((${#lines[@]} - 1)) i
+    last=$((${#lines[@]} - 1))
     for ((i = 0; i < last; i++)); do
         printf '%s \\\n' "${lines[i]}"
     done

@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # --worksheet: the questions of the bank, numbered and grouped by program, for a hand-out;
 # with --answers, the key. --format text (the default) prints them for a terminal or a
 # printer, markdown for a Git forge or pandoc, gift for a learning platform's question bank
@@ -6,6 +6,7 @@
 # numbers of the student's own (--student, --seed) as the tour runs the programs with them.
 
 print_worksheet() {
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
     "worksheet_${opt[format]}"
 }
 
@@ -21,10 +22,12 @@ worksheet_text() {
     elif [[ -n $variant_seed ]]; then
         printf 'Seed: %s\n' "$variant_seed"
     fi
-    for line in "${numbered_entries[@]}"; do
+    # shellcheck disable=SC2154 # question_entries: questions.bash's
+    for line in "${question_entries[@]}"; do
         path=${line%% *} entry=${line#* }
         [[ $path == "$folder" ]] || printf '\n%s\n' "$path"
         folder=$path
+        # shellcheck disable=SC2154 # question: questions.bash's
         fill text "${question[$entry.text]}"
         wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "$text"
         printf '%s\n' "${lines[@]}"
@@ -67,7 +70,7 @@ worksheet_markdown() {
     elif [[ -n $variant_seed ]]; then
         printf '\nSeed: %s\n' "$variant_seed"
     fi
-    for line in "${numbered_entries[@]}"; do
+    for line in "${question_entries[@]}"; do
         path=${line%% *} entry=${line#* }
         [[ ${path%/*} == "$folder" ]] || printf '\n## %s\n' "${path%/*}"
         [[ $path == "$program" ]] || printf '\n### %s\n' "${path##*/}"
@@ -92,7 +95,7 @@ worksheet_gift() {
     local line path entry text feedback key choice answers folder=""
     printf '// syslab: questions%s, for import as GIFT\n' \
         "${variant_seed:+ with the numbers of $(variant_label)}"
-    for line in "${numbered_entries[@]}"; do
+    for line in "${question_entries[@]}"; do
         path=${line%% *} entry=${line#* }
         # shellcheck disable=SC2016 # GIFT's own $CATEGORY
         [[ ${path%/*} == "$folder" ]] || printf '\n$CATEGORY: syslab/%s\n' "${path%/*}"

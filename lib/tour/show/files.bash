@@ -1,8 +1,10 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The files folder: seekgap, sizedecho, bytecat, stdinwait, exclcreate, fdflood, makelinks.
 
 # What the tour knows of each program here (see lib/tour/show/scheduling.bash). fdflood run in
 # the lab itself, not in flood/, makes its five names there.
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
+declare -gA fact
 fact[seekgap.asks]="offset gap blocks"
 fact[seekgap.needs]="seekgap.txt"
 fact[sizedecho.asks]="read"
@@ -20,6 +22,10 @@ fact[makelinks.asks]="inodes again"
 fact[makelinks.needs]="three.txt"
 fact[makelinks.makes]="four.txt@link five.txt"
 
+# stdinwait's time-out, which runs in the background while the others are shown: the
+# descriptor of its silent input, its process id, and the moment (in µs) it started.
+declare -gA files_demo=()
+
 show_seekgap() {
     heading seekgap "writes ten digits, seeks past the end of seekgap.txt and writes them again"
     ask seekgap offset
@@ -30,12 +36,15 @@ show_seekgap() {
     observe "od -c seekgap.txt"
     observe_first_zero_byte seekgap gap
     answer seekgap gap
+    # shellcheck disable=SC2154 # variant: variants.bash's
     note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
         "they read back as \\0"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
-    local blocks=${last_out#*bytes, }
-    answer seekgap blocks "${blocks%% of*} of 512 bytes on $work_file_system: the \
+    # shellcheck disable=SC2154 # commands: commands.bash's state
+    local blocks=${commands[out]#*bytes, }
+    # shellcheck disable=SC2154 # process: process.bash's state
+    answer seekgap blocks "${blocks%% of*} of 512 bytes on ${process[file_system]}: the \
 ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
         "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
@@ -45,7 +54,7 @@ ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its bl
 # od -c that the last command line printed.
 observe_first_zero_byte() {
     local line lines offset i
-    split lines "$last_out" $'\n'
+    split lines "${commands[out]}" $'\n'
     for line in "${lines[@]}"; do
         [[ $line =~ ^([0-7]{7}) ]] || continue
         offset=$((8#${BASH_REMATCH[1]}))
@@ -62,7 +71,7 @@ show_sizedecho() {
     heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
     ask sizedecho read
     typed "printf '${variant[sizedecho_size]}\\n${variant[sizedecho_line]}\\n' | sizedecho"
-    local echoed=${last_out%$'\n'}
+    local echoed=${commands[out]%$'\n'}
     echoed=${echoed##*$'\n'}
     observed sizedecho read "${#echoed}"
     answer sizedecho read
@@ -88,45 +97,45 @@ show_bytecat() {
 }
 
 start_stdinwait() {
-    local silent=$tour_dir/silent pid fd
+    local silent=${process[dir]}/silent pid fd
     mkfifo "$silent"
     # The tour holds the writing end open and never writes: no input, and no end of file.
     exec {fd}<>"$silent"
-    open_fds[fd]=1
-    demo[stdinwait_fd]=$fd
-    now_us "demo[stdinwait_started]"
-    spawn pid stdinwait <"$silent" >"$tour_dir/stdinwait.out" 2>&1
-    demo[stdinwait_pid]=$pid
-    watch_end "$pid" "$tour_dir/stdinwait.end"
+    hold_fd "$fd"
+    files_demo[stdinwait_fd]=$fd
+    now_us "files_demo[stdinwait_started]"
+    spawn pid stdinwait <"$silent" >"${process[dir]}/stdinwait.out" 2>&1
+    files_demo[stdinwait_pid]=$pid
+    watch_end "$pid" "${process[dir]}/stdinwait.end"
 }
 
 show_stdinwait() {
     heading stdinwait "waits at most 10 seconds for input with select, and says whether it came"
     ask stdinwait ready
     typed "echo hello | stdinwait"
-    if [[ $last_out == *"The data is now available"* ]]; then
+    if [[ ${commands[out]} == *"The data is now available"* ]]; then
         observed stdinwait ready no
     else
         observed stdinwait ready yes
     fi
     answer stdinwait ready
     note "input was there at once; stdinwait does not read it"
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
     ${opt[quick]} && return
-    [[ -n ${demo[stdinwait_pid]:-} ]] || start_stdinwait
+    [[ -n ${files_demo[stdinwait_pid]:-} ]] || start_stdinwait
     ask stdinwait timeout
     command_line "" "stdinwait"
     note "nothing typed..."
-    local status=0 ended seconds fd=${demo[stdinwait_fd]}
-    wait "${demo[stdinwait_pid]}" || status=$?
-    wait_until 2 "the end of stdinwait being noted" test -s "$tour_dir/stdinwait.end"
-    exec {fd}>&-
-    unset "open_fds[fd]"
-    show_output "$tour_dir/stdinwait.out"
+    local status=0 ended seconds fd=${files_demo[stdinwait_fd]}
+    wait "${files_demo[stdinwait_pid]}" || status=$?
+    wait_until 2 "the end of stdinwait being noted" test -s "${process[dir]}/stdinwait.end"
+    release_fd "$fd"
+    show_output "${process[dir]}/stdinwait.out"
     ((status == 0)) || note "exit status $status"
-    read -r ended <"$tour_dir/stdinwait.end"
-    seconds_between seconds "${demo[stdinwait_started]}" "$ended"
+    read -r ended <"${process[dir]}/stdinwait.end"
+    seconds_between seconds "${files_demo[stdinwait_started]}" "$ended"
     note "the verdict came $seconds s after the start"
-    observed stdinwait timeout $(((ended - demo[stdinwait_started] + 500000) / 1000000))
+    observed stdinwait timeout $(((ended - files_demo[stdinwait_started] + 500000) / 1000000))
     answer stdinwait timeout
 }
 
@@ -158,6 +167,7 @@ show_fdflood() {
     emit "" "[1] $pid"
     note "it prints nothing and never ends; the shell's job line gives its process id" \
         "(so does \$! after the &)"
+    # shellcheck disable=SC2154 # ready_seconds: process.bash's
     wait_until "$ready_seconds" "fdflood filling its descriptor table" \
         fd_table_full "$pid" "$fd_limit"
     ask fdflood full
@@ -194,7 +204,7 @@ show_makelinks() {
     ask makelinks again
     typed makelinks
     # both calls refused, as makelinks reports it, or else a name replaced
-    if [[ $last_out == *"File exists"*"File exists"* ]]; then
+    if [[ ${commands[out]} == *"File exists"*"File exists"* ]]; then
         observed makelinks again no
     else
         observed makelinks again yes

@@ -1,7 +1,9 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The launchers folder: execvlist, execlelist, execlplist, runother.
 
 # What the tour knows of each program here (see lib/tour/show/scheduling.bash).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
+declare -gA fact
 fact[execvlist.asks]="replaced"
 fact[execvlist.needs]="lsdemo.txt"
 fact[execvlist.traced]=yes
@@ -48,7 +50,8 @@ show_execlplist() {
     typed execlplist
     if strace_usable; then
         traced "strace -qq -e trace=execve execlplist >/dev/null"
-        if [[ $last_out == *ENOENT* ]]; then
+        # shellcheck disable=SC2154 # commands: commands.bash's state
+        if [[ ${commands[out]} == *ENOENT* ]]; then
             observed execlplist path yes
         else
             observed execlplist path no

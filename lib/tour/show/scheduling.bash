@@ -1,9 +1,11 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The scheduling folder: policyflip, rrrange, niceset.
 
 # What the tour knows of each program here: the questions its view asks (asks), the files it
 # reads (needs) and makes (makes), whether it has an strace view (traced), and what --quick
 # leaves out as it waits over a second (long).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
+declare -gA fact
 fact[policyflip.asks]="switch realtime"
 fact[rrrange.asks]="range"
 fact[niceset.asks]="clamp lower"
@@ -21,7 +23,8 @@ show_policyflip() {
     heading policyflip "its scheduling policy, then a request for another real-time one at priority 10"
     ask policyflip switch
     typed policyflip
-    local last=${last_out%$'\n'} who here
+    # shellcheck disable=SC2154 # commands: commands.bash's state
+    local last=${commands[out]%$'\n'} who here
     last=${last##*$'\n'}
     who_asks who
     case $last in
@@ -65,6 +68,7 @@ show_rrrange() {
 show_niceset() {
     heading niceset "adds its argument to its own nice value and prints the value before and after"
     ask niceset clamp
+    # shellcheck disable=SC2154 # variant: variants.bash's
     typed "${variant[niceset]} ${variant[nice_raise]}" "${variant[niceset]} ${variant[nice_add]}"
     observed_in niceset clamp '^New priority of the running process is: (-?[0-9]+)$'
     answer niceset clamp
@@ -74,7 +78,7 @@ show_niceset() {
     local who autogroup
     who_asks who
     autogroup_said autogroup
-    if ((last_status == 0)); then
+    if [[ ${commands[status]} == 0 ]]; then
         answer niceset lower "granted, as the programs run as $who$( ((EUID == 0)) || has_capability 23 ||
             echo " and ulimit -e is $(ulimit -e)"). Besides, $autogroup."
     else
