@@ -88,14 +88,14 @@ measure_screen() {
 
 # rows_of VAR LINE: how many rows of the screen LINE takes, tabs and wrapping counted.
 rows_of() {
-    local rest=$2 columns=0 piece
-    while [[ $rest == *$'\t'* ]]; do
-        piece=${rest%%$'\t'*}
-        rest=${rest#*$'\t'}
-        columns=$(((columns + ${#piece}) / 8 * 8 + 8))
+    local rows_rest=$2 rows_columns=0 rows_piece
+    while [[ $rows_rest == *$'\t'* ]]; do
+        rows_piece=${rows_rest%%$'\t'*}
+        rows_rest=${rows_rest#*$'\t'}
+        rows_columns=$(((rows_columns + ${#rows_piece}) / 8 * 8 + 8))
     done
-    columns=$((columns + ${#rest}))
-    printf -v "$1" '%d' $((columns == 0 ? 1 : (columns + output[columns] - 1) / output[columns]))
+    rows_columns=$((rows_columns + ${#rows_rest}))
+    printf -v "$1" '%d' $((rows_columns == 0 ? 1 : (rows_columns + output[columns] - 1) / output[columns]))
 }
 
 # emit STYLE LINE: prints one line; with --step it first pauses when the line would push the
@@ -132,22 +132,22 @@ split() {
 # line led by FIRST, the others by NEXT. A word longer than a line stands alone on its line.
 wrap() {
     local -n wrap_into=$1
-    local prefix=$2 line rest words room
-    split words "$4"
-    rest=${words[*]} # the words, one space between each
+    local wrap_prefix=$2 wrap_line wrap_rest wrap_words wrap_room
+    split wrap_words "$4"
+    wrap_rest=${wrap_words[*]} # the words, one space between each
     wrap_into=()
-    while [[ -n $rest ]]; do
-        room=$((width - ${#prefix}))
-        if ((${#rest} <= room)); then
-            line=$rest
-        elif [[ ${rest:0:room+1} =~ ^(.*)\  ]]; then
-            line=${BASH_REMATCH[1]} # up to the last space that leaves it room
+    while [[ -n $wrap_rest ]]; do
+        wrap_room=$((width - ${#wrap_prefix}))
+        if ((${#wrap_rest} <= wrap_room)); then
+            wrap_line=$wrap_rest
+        elif [[ ${wrap_rest:0:wrap_room+1} =~ ^(.*)\  ]]; then
+            wrap_line=${BASH_REMATCH[1]} # up to the last space that leaves it room
         else
-            line=${rest%% *} # a word longer than the line, alone
+            wrap_line=${wrap_rest%% *} # a word longer than the line, alone
         fi
-        rest=${rest:${#line}+1}
-        wrap_into+=("$prefix$line")
-        prefix=$3
+        wrap_rest=${wrap_rest:${#wrap_line}+1}
+        wrap_into+=("$wrap_prefix$wrap_line")
+        wrap_prefix=$3
     done
 }
 
@@ -214,19 +214,19 @@ command_line() {
 # read_file VAR FILE [FROM [TO]]: the bytes of FILE from offset FROM (up to offset TO) into VAR.
 read_file() {
     local -n file_into=$1
-    local LC_ALL=C from=${3:-0}
+    local LC_ALL=C file_from=${3:-0}
     file_into=""
     IFS= read -r -d '' file_into <"$2" || true
-    file_into=${file_into:from}
-    [[ -z ${4:-} ]] || file_into=${file_into:0:$4 - from}
+    file_into=${file_into:file_from}
+    [[ -z ${4:-} ]] || file_into=${file_into:0:$4 - file_from}
 }
 
 # size_at VAR FILE: FILE's size in bytes into VAR.
 size_at() {
-    local text
-    read_file text "$2"
+    local size_text
+    read_file size_text "$2"
     local LC_ALL=C
-    printf -v "$1" '%d' "${#text}"
+    printf -v "$1" '%d' "${#size_text}"
 }
 
 # show_text TEXT: what a program printed, line by line, carriage returns of the terminal

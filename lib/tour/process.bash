@@ -63,12 +63,12 @@ nap() {
 # empty once the process is gone.
 stat_field() {
     local -n field_into=$1
-    local stat fields
+    local field_stat field_fields
     field_into=""
-    { read -r stat <"/proc/$2/stat"; } 2>/dev/null || return 0
-    split fields "${stat##*) }"
+    { read -r field_stat <"/proc/$2/stat"; } 2>/dev/null || return 0
+    split field_fields "${field_stat##*) }"
     # shellcheck disable=SC2034 # field_into: the caller's variable, assigned through this nameref
-    field_into=${fields[$3 - 3]}
+    field_into=${field_fields[$3 - 3]}
 }
 
 # alive PID: whether PID runs (not gone, not a zombie).
@@ -91,10 +91,10 @@ in_state() { # PID STATE
 # first_child VAR PID: PID's oldest living child into VAR, empty while it has none.
 first_child() {
     local -n child_into=$1
-    local children=""
-    { read -r children <"/proc/$2/task/$2/children"; } 2>/dev/null || true
+    local child_list=""
+    { read -r child_list <"/proc/$2/task/$2/children"; } 2>/dev/null || true
     # shellcheck disable=SC2034 # child_into: the caller's variable, assigned through this nameref
-    child_into=${children%% *}
+    child_into=${child_list%% *}
 }
 
 has_child() {
@@ -129,8 +129,8 @@ now_us() {
 
 # seconds_between VAR FROM_US TO_US: the time between two readings of now_us, as 10.0.
 seconds_between() {
-    local tenths=$((($3 - $2 + 50000) / 100000))
-    printf -v "$1" '%d.%d' $((tenths / 10)) $((tenths % 10))
+    local between_tenths=$((($3 - $2 + 50000) / 100000))
+    printf -v "$1" '%d.%d' $((between_tenths / 10)) $((between_tenths % 10))
 }
 
 close_tour_fds() {
@@ -156,7 +156,7 @@ close_inherited_fds() {
 # runs in a process group of its own (the tour runs with job control), so Ctrl-C reaches the
 # tour alone, which stops what it started and says so; no program inherits an ignored signal.
 spawn() {
-    local var=$1
+    local spawn_into=$1
     shift
     set -m # for the process group, only while it starts: no job reports
     (
@@ -170,7 +170,7 @@ spawn() {
     ) <&0 & # explicitly, or bash would give a background command /dev/null as its input
     set +m
     process_started+=("$!")
-    [[ $var == - ]] || printf -v "$var" '%s' "$!"
+    [[ $spawn_into == - ]] || printf -v "$spawn_into" '%s' "$!"
 }
 
 # stop SIGNAL PID...: sends SIGNAL to those of the tour's processes that still run, recognised
@@ -192,15 +192,15 @@ stop() {
 # running, into VAR.
 program_names() {
     local -n names_into=$1
-    local pid name
+    local names_pid names_name
     shift
     names_into=""
-    for pid in "$@"; do
-        alive "$pid" || continue
-        { read -r name <"/proc/$pid/comm"; } 2>/dev/null || continue
+    for names_pid in "$@"; do
+        alive "$names_pid" || continue
+        { read -r names_name <"/proc/$names_pid/comm"; } 2>/dev/null || continue
         # shellcheck disable=SC2154 # programs: the tour's list of the programs
-        [[ " ${programs[*]##*/} " == *" $name "* && " $names_into " != *" $name "* ]] || continue
-        names_into+=${names_into:+ }$name
+        [[ " ${programs[*]##*/} " == *" $names_name "* && " $names_into " != *" $names_name "* ]] || continue
+        names_into+=${names_into:+ }$names_name
     done
 }
 

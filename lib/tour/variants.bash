@@ -38,9 +38,9 @@ draw() {
 # text_of_size VAR SIZE TEXT: TEXT repeated and cut to SIZE bytes, the last one a newline,
 # into VAR.
 text_of_size() {
-    local size_text=$3
-    while ((${#size_text} < $2)); do size_text+=" $3"; done
-    printf -v "$1" '%s\n' "${size_text:0:$2-1}"
+    local sized_text=$3
+    while ((${#sized_text} < $2)); do sized_text+=" $3"; done
+    printf -v "$1" '%s\n' "${sized_text:0:$2-1}"
 }
 
 # choose_variant [SEED]: the numbers of SEED into variant[], or the usual ones without it.

@@ -42,11 +42,11 @@ worksheet_text() {
 # escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a bracket expression's insides)
 # led by a backslash, into VAR.
 escaped() {
-    local escaped_rest=$2 escaped_done="" char i
-    for ((i = 0; i < ${#escaped_rest}; i++)); do
-        char=${escaped_rest:i:1}
+    local escaped_rest=$2 escaped_done="" escaped_char escaped_i
+    for ((escaped_i = 0; escaped_i < ${#escaped_rest}; escaped_i++)); do
+        escaped_char=${escaped_rest:escaped_i:1}
         # shellcheck disable=SC2053 # CHARACTERS is a pattern
-        if [[ $char == [$3] ]]; then escaped_done+="\\$char"; else escaped_done+=$char; fi
+        if [[ $escaped_char == [$3] ]]; then escaped_done+="\\$escaped_char"; else escaped_done+=$escaped_char; fi
     done
     printf -v "$1" '%s' "$escaped_done"
 }

@@ -41,10 +41,10 @@ ps_view() {
 # the view has none.
 ps_row() {
     local -n row_into=$1
-    local pid ppid stat rest
+    local row_pid row_ppid row_stat row_rest
     row_into=""
-    while read -r pid ppid stat rest; do
-        [[ $pid == "$3" ]] && row_into="$ppid $stat"
+    while read -r row_pid row_ppid row_stat row_rest; do
+        [[ $row_pid == "$3" ]] && row_into="$row_ppid $row_stat"
     done <"$2"
     return 0
 }
