@@ -311,3 +311,20 @@ called() {
             row_fails "$commands" "$status $output $stderr" "$code $out $error"
     done
 }
+
+@test "names: the tour and the tests that source it never define the same function or variable" {
+    local bash_own tour_own tests_own both
+    bash_own=$(bash -c 'compgen -v; compgen -A function' | sort -u)
+    tour_own=$(bash -c "source '$tour'; compgen -v; compgen -A function" | sort -u |
+        comm -23 - <(printf '%s\n' "$bash_own"))
+    tests_own=$(
+        bash -c "bats_require_minimum_version() { :; }; BATS_TEST_DIRNAME='$BATS_TEST_DIRNAME'
+            source '$BATS_TEST_DIRNAME/helper.bash'; compgen -v; compgen -A function"
+        # the functions of the test files that source the tour
+        sed -n 's/^\([a-z_]*\)() {$/\1/p' "$BATS_TEST_DIRNAME"/tour-parts.bats "$BATS_TEST_DIRNAME"/tour.bats
+    )
+    tests_own=$(sort -u <<<"$tests_own" | comm -23 - <(printf '%s\n' "$bash_own"))
+    both=$(comm -12 <(printf '%s\n' "$tour_own") <(printf '%s\n' "$tests_own") |
+        grep -vx 'BASH_REMATCH\|PIPESTATUS\|bats_require_minimum_version' | paste -sd ' ')
+    [[ -z $both ]] || row_fails "the tour and tests/helper.bash" "$both" ""
+}

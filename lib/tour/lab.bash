@@ -15,8 +15,8 @@ readonly lab_mark=.syslab-lab
 # it is when it is not a plain file: @link, a symbolic link; @empty, an empty file.
 lab_names() {
     local path name names=" "
-    # shellcheck disable=SC2154 # programs: the tour's list of the programs
-    for path in "${programs[@]}"; do
+    # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+    for path in "${tour_programs[@]}"; do
         for name in ${fact[${path##*/}.$1]:-}; do
             [[ $names == *" $name "* ]] || names+="$name "
         done
@@ -25,8 +25,8 @@ lab_names() {
     printf '%s' "${names% }"
 }
 
-# seed DIR: puts the programs' files into DIR, as new.
-seed() {
+# lab_seed DIR: puts the programs' files into DIR, as new.
+lab_seed() {
     (cd -P -- "$1" && seed_here)
 }
 

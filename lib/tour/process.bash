@@ -142,7 +142,7 @@ close_tour_fds() {
 
 # Descriptors inherited from whoever started the tour would show in the programs' tables
 # (exclcreate's number, fdflood's count); bash's own 255 is closed at every exec anyway.
-close_inherited_fds() {
+drop_inherited_fds() {
     local entry fd
     for entry in "/proc/$$/fd/"*; do
         fd=${entry##*/}
@@ -198,8 +198,8 @@ program_names() {
     for names_pid in "$@"; do
         alive "$names_pid" || continue
         { read -r names_name <"/proc/$names_pid/comm"; } 2>/dev/null || continue
-        # shellcheck disable=SC2154 # programs: the tour's list of the programs
-        [[ " ${programs[*]##*/} " == *" $names_name "* && " $names_into " != *" $names_name "* ]] || continue
+        # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+        [[ " ${tour_programs[*]##*/} " == *" $names_name "* && " $names_into " != *" $names_name "* ]] || continue
         names_into+=${names_into:+ }$names_name
     done
 }

@@ -27,7 +27,8 @@ out_of_date() {
     # shellcheck disable=SC2154 # root: the tour's
     local bin=$root/build/default/bin path name oldest="" newer
     local -A folders=()
-    for path in "${programs[@]}"; do
+    # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         [[ $name != pidtimer ]] || counter_here || continue
         if [[ ! -x $bin/$name ]]; then
@@ -92,7 +93,7 @@ build_programs() {
     fi
     # A change that relinks nothing (a comment in CMakeLists.txt) leaves the programs older
     # than it; marked up to date, they are not built again at every start.
-    touch -c -- "${programs[@]/#*\//$programs_bin/}"
+    touch -c -- "${tour_programs[@]/#*\//$programs_bin/}"
 }
 
 # find_programs: $SYSLAB_BIN if set; else the programs beside the tour (installed); else
@@ -102,14 +103,14 @@ find_programs() {
     if [[ -n ${SYSLAB_BIN:-} ]]; then
         programs_bin=$(cd -P -- "$SYSLAB_BIN" 2>/dev/null && pwd -P) ||
             fail "SYSLAB_BIN=$SYSLAB_BIN is not a directory"
-    elif [[ -x $root/${programs[0]##*/} ]]; then
+    elif [[ -x $root/${tour_programs[0]##*/} ]]; then
         programs_bin=$root
     elif [[ -f $root/CMakeLists.txt ]]; then
         build_programs
     else
         fail "no programs beside $0, and no source tree to build them in"
     fi
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         file=$programs_bin/${path##*/}
         if [[ -L $file ]]; then
             links+=("$file")
@@ -137,7 +138,7 @@ find_programs() {
 put_programs_on_path() {
     local entry path name dir dirs found other="" missed=()
     local -A program=()
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         program[${path##*/}]=1
     done
     for entry in "$programs_bin"/* "$programs_bin"/.[!.]* "$programs_bin"/..?*; do
@@ -149,7 +150,7 @@ put_programs_on_path() {
         return
     fi
     split dirs "$PATH" :
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         [[ -e $programs_bin/$name ]] || continue
         found=""
@@ -213,7 +214,7 @@ begin with # are the tour's remarks."
     [[ -z $variant_seed ]] || note "with the numbers of $(variant_label)"
 
     local left_out=() parts=() name path folder="" shown=() key
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         if ! ${opt[quick]} || ! selected_has "$name"; then continue; fi
         case ${fact[$name.long]:-} in
@@ -226,7 +227,7 @@ begin with # are the tour's remarks."
     ((${#left_out[@]} == 0)) ||
         note "--quick: left out, as they wait longer than a second: $(joined "${left_out[@]}")"
     left_out=()
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         selected_has "$name" && [[ -n ${fact[$name.traced]:-} ]] && left_out+=("$name")
     done
@@ -246,7 +247,7 @@ begin with # are the tour's remarks."
         selected_has zombiemaker && start_zombiemaker
     fi
 
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         selected_has "$name" || continue
         if [[ $name == "$programs_unbuilt" ]]; then

@@ -37,8 +37,8 @@ load_question_file() {
             split words "${line#@}"
             program=${words[0]:-} key=${words[1]:-} rest=${words[2]:-}
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
-            # shellcheck disable=SC2154 # programs: the tour's list of the programs
-            [[ " ${programs[*]##*/} " == *" $program "* ]] ||
+            # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+            [[ " ${tour_programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
             close_entry "$entry" "$file" "$number"
             entry="$program $key" part=""
@@ -113,7 +113,7 @@ read_kind() {
 # load_questions: the installed bank, one file per folder, then the teacher's own files.
 load_questions() {
     local path folder="" file
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         [[ ${path%/*} != "$folder" ]] || continue
         folder=${path%/*}
         # shellcheck disable=SC2154 # question_dir: the tour's
@@ -132,7 +132,7 @@ load_questions() {
 # for is in the bank. A broken link is one line and status 2, before anything runs.
 check_links() {
     local path name key
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         declare -F "show_$name" >/dev/null ||
             link_error "$name is in programs.list but no show_$name is in lib/tour/show/${path%/*}.bash"
@@ -167,7 +167,7 @@ number_questions() {
         entries[${entry%% *}]+="${entry#* } "
     done
     question_entries=()
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         selected_has "${path##*/}" || continue
         for entry in ${entries[${path##*/}]:-}; do
             entry="${path##*/} $entry"
