@@ -113,7 +113,6 @@ EOF
     local rows=(
         # what is broken | the error
         "unset -f show_seekgap|seekgap is in programs.list but no show_seekgap is in lib/tour/show/files.bash"
-        "fact[niceset.asks]+=' nokey'|show_niceset asks \"niceset nokey\", which no question file holds"
         "question_keys=(\"\${question_keys[@]/pidtimer ticks/}\")|pidtimer has no question in questions/procinfo.txt"
     )
     local row breaking error
@@ -124,10 +123,10 @@ EOF
             row_fails "$breaking" "$status $stderr" "2 tour: broken link: $error"
     done
 
-    # A view that asks for a question its facts do not name stops the tour, not just --ask.
+    # A view that asks for a question its folder's file does not hold stops the tour, not just --ask.
     # shellcheck disable=SC2034 # read by ask
     opt[ask]=true
-    outcome 1 "" "tour: show_seekgap asks \"seekgap nokey\", which fact[seekgap.asks] does not name" \
+    outcome 1 "" "tour: show_seekgap asks \"seekgap nokey\", which the tour's own question files do not hold" \
         ask seekgap nokey
 
     # A teacher's broken file stops every mode before anything runs.

@@ -10,44 +10,77 @@
 
 readonly lab_mark=.syslab-lab
 
-# lab_names KIND: the names that fact[PROGRAM.KIND] gives (needs: what the programs read,
-# makes: what they make), each once, in the order of the programs. A name NAME@KIND says what
-# it is when it is not a plain file: @link, a symbolic link; @empty, an empty file.
-lab_names() {
-    local path name names=" "
+# The files a lab starts with, as each program's seeds_PROGRAM in its folder's show file says
+# (lab_gather asks them): MODE:NAME:TEXT, a file NAME of mode MODE holding TEXT, its
+# directories made by entries before it; MODE:NAME/:, a directory.
+lab_entries=()
+
+# lab_file MODE NAME [TEXT]: a file of the lab, for a show file's seeds_PROGRAM; a name two
+# programs need is made once.
+lab_file() {
+    local entry
+    for entry in "${lab_entries[@]}"; do
+        [[ ${entry#*:} != "$2:"* ]] || return 0
+    done
+    lab_entries+=("$1:$2:${3:-}")
+}
+
+# lab_gather: lab_entries from the programs' seeds_PROGRAM, in the order of the programs.
+lab_gather() {
+    local path
+    lab_entries=()
     # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
     for path in "${tour_programs[@]}"; do
-        for name in ${fact[${path##*/}.$1]:-}; do
-            [[ $names == *" $name "* ]] || names+="$name "
-        done
+        ! declare -F "seeds_${path##*/}" >/dev/null || "seeds_${path##*/}"
     done
+}
+
+# lab_names KIND: the names of the files the programs need (KIND needs, the files their
+# seeds_PROGRAM make), or of those they make (KIND makes, as fact[PROGRAM.makes] gives them),
+# each once, in the order of the programs. A name NAME@KIND says what it is when it is not a
+# plain file: @link, a symbolic link; @empty, an empty file.
+lab_names() {
+    local path name names=" " entry
+    if [[ $1 == needs ]]; then
+        lab_gather
+        for entry in "${lab_entries[@]}"; do
+            name=${entry#*:}
+            name=${name%%:*}
+            [[ $name == */ ]] || names+="$name "
+        done
+    else
+        for path in "${tour_programs[@]}"; do
+            for name in ${fact[${path##*/}.$1]:-}; do
+                [[ $names == *" $name "* ]] || names+="$name "
+            done
+        done
+    fi
     names=${names:1}
     printf '%s' "${names% }"
 }
 
 # lab_seed DIR: puts the programs' files into DIR, as new.
 lab_seed() {
-    (cd -P -- "$1" && seed_here)
+    lab_gather
+    (cd -P -- "$1" && seed_here "${lab_entries[@]}")
 }
 
-# seed_here: creates the programs' files in the current directory, each a new name;
-# seekgap.txt and bytecat.txt hold $seekgap_text and $bytecat_text (lib/tour/variants.bash).
-# shellcheck disable=SC2016 # childprog_out's own $0, $# and $*
+# seed_here ENTRY...: creates each ENTRY (as in lab_entries) in the current directory, each a
+# new name.
 seed_here() {
+    local entry mode name
     umask 022
     set -o noclobber
-    # shellcheck disable=SC2154 # seekgap_text, bytecat_text: variants.bash's
-    mkdir childprog &&
-        : >db.txt &&
-        printf '%s' "$seekgap_text" >seekgap.txt &&
-        printf '%s' "$bytecat_text" >bytecat.txt &&
-        printf 'The target of the links.\n' >three.txt &&
-        printf 'A file to list.\n' >lsdemo.txt &&
-        printf '%s\n' '#!/bin/sh' \
-            '# Stands in for a program of your own: prints the arguments it was started with.' \
-            'echo "childprog_out started as $0, with $# argument(s): $*"' \
-            >childprog/childprog_out &&
-        chmod 755 childprog/childprog_out # rwxr-xr-x
+    for entry in "$@"; do
+        mode=${entry%%:*} entry=${entry#*:}
+        name=${entry%%:*} entry=${entry#*:}
+        if [[ $name == */ ]]; then
+            mkdir -m "$mode" -- "${name%/}" || return
+        else
+            printf '%s' "$entry" >"$name" || return
+            [[ $mode == 644 ]] || chmod "$mode" -- "$name" || return
+        fi
+    done
 }
 
 # foreign_entries DIR [NAMES]: prints what DIR holds that a lab does not, one name per line: a
@@ -75,8 +108,9 @@ foreign_in() {
     done
 }
 
-# write_lab GIVEN PATH NAMES: makes, or renews, the lab at PATH (absolute; GIVEN, as the user
-# gave it) as the user running it, and prints the lab's own path. NAMES: as foreign_entries.
+# write_lab GIVEN PATH NAMES ENTRY...: makes, or renews, the lab at PATH (absolute; GIVEN, as
+# the user gave it) as the user running it, and prints the lab's own path. NAMES: as
+# foreign_entries; ENTRY: the files to make, as in lab_entries.
 # Run by root for a student through setpriv, it is all the code that runs as the student.
 write_lab() {
     local given=$1 name=${2##*/} parent=${2%/*} names=() word id here owner user mode
@@ -128,7 +162,7 @@ write_lab() {
     done
     ! $marked || rm -rf -- "${names[@]}" || exit 1
     $marked || names+=("./$lab_mark")
-    if ! err=$(fill_lab "$marked" 2>&1 >/dev/null); then
+    if ! err=$(fill_lab "$marked" "${@:4}" 2>&1 >/dev/null); then
         # Half a lab is no lab: what this run made goes, and it says why, as the disk said it.
         err=${err##*$'\n'}
         err=${err##*: }
@@ -142,14 +176,14 @@ write_lab() {
     pwd -P
 }
 
-# fill_lab MARKED: the mark (unless MARKED: there already), then the programs' files, in the
-# current directory.
+# fill_lab MARKED ENTRY...: the mark (unless MARKED: there already), then the programs' files,
+# in the current directory.
 fill_lab() {
     trap '' XFSZ # past a file-size limit a write fails, with its error, instead of killing
     set -o noclobber
     $1 || printf 'A syslab lab directory, made by its tour (--lab); running that again renews it.\n' \
         >"$lab_mark" || return
-    seed_here
+    seed_here "${@:2}"
 }
 
 # make_lab DIR: a directory of the programs' files for students to work in, new, or renewed
@@ -172,16 +206,17 @@ make_lab() {
     find_programs
     needs=$(lab_names needs)
     names="$needs $(lab_names makes)"
+    lab_gather
     if ((uid != EUID)); then
         gid=$(id -g -- "${opt[for]}")
         lab=$(cd / && setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- \
-            "$BASH" -c "$(declare -p lab_mark seekgap_text bytecat_text; declare -f fail \
+            "$BASH" -c "$(declare -p lab_mark; declare -f fail \
                 write_lab fill_lab seed_here foreign_entries foreign_in); write_lab \"\$@\"" \
-                tour "$given" "$path" "$names") ||
+                tour "$given" "$path" "$names" "${lab_entries[@]}") ||
             exit 1
     else
         ((EUID != 0)) || roots_own "$given" "$path"
-        lab=$(write_lab "$given" "$path" "$names") || exit 1
+        lab=$(write_lab "$given" "$path" "$names" "${lab_entries[@]}") || exit 1
     fi
 
     printf -v quoted_dir '%q' "$lab"

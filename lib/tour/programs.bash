@@ -251,7 +251,8 @@ begin with # are the tour's remarks."
         name=${path##*/}
         selected_has "$name" || continue
         if [[ $name == "$programs_unbuilt" ]]; then
-            for key in ${fact[$name.asks]:-}; do
+            # shellcheck disable=SC2154 # question_asks: questions.bash's
+            for key in ${question_asks[$name]:-}; do
                 left_out "$name" "$key" "$name needs an x86-64 or aarch64 processor"
             done
             continue

@@ -1,26 +1,117 @@
 # shellcheck shell=bash
 # The files folder: seekgap, sizedecho, bytecat, stdinwait, exclcreate, fdflood, makelinks.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash). fdflood run in
+# What the tour knows of each program here (see fact in the tour). fdflood run in
 # the lab itself, not in flood/, makes its five names there.
-# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
 declare -gA fact
-fact[seekgap.asks]="offset gap blocks"
-fact[seekgap.needs]="seekgap.txt"
-fact[sizedecho.asks]="read"
-fact[bytecat.asks]="calls"
-fact[bytecat.needs]="bytecat.txt"
 fact[bytecat.traced]=yes
-fact[stdinwait.asks]="ready timeout"
 fact[stdinwait.long]="stdinwait's 10-second time-out"
-fact[exclcreate.asks]="first second"
 fact[exclcreate.makes]="exclcreate.txt"
-fact[fdflood.asks]="full each running"
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
-fact[makelinks.asks]="inodes again"
-fact[makelinks.needs]="three.txt"
 fact[makelinks.makes]="four.txt@link five.txt"
+
+# The lines sizedecho is given, by the size it reads: the rest of the line is what the shell
+# reads as a command afterwards at a terminal, so no rest begins with a command's name.
+sizedecho_lines=(
+    [2]="hello world" [3]="kernel buffer" [4]="pipe buffer" [5]="hello world"
+    [6]="page cache" [7]="good morning" [8]="kernel space" [9]="partial read"
+    [10]="terminal queue" [11]="quick brown fox" [12]="read returns early"
+)
+# The redirections exclcreate may be started with.
+exclcreate_redirections=("" "3<db.txt" "<&-" "3<db.txt 4<db.txt" "4<db.txt" "3<db.txt 5<db.txt"
+    "<&- 3<db.txt" "2>&-" "3<db.txt 4<db.txt 6<db.txt" "3<db.txt 4<db.txt 5<db.txt"
+    "3<db.txt 4<db.txt 5<db.txt 7<db.txt" "3<db.txt 4<db.txt 5<db.txt 6<db.txt")
+# The names fdflood opens in turn.
+flood_names=(one.txt two.txt three.txt four.txt five.txt)
+
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# The numbers of each program here (lib/tour/variants.bash draws them, in its order).
+
+# seekgap writes 10 bytes at 0 and seeks 10 past the end: a file under 10 bytes is extended to
+# 10 first.
+numbers_seekgap() {
+    local bytes text=abcdefghijklmnopqrstuvwxyz
+    draw bytes 4 59 0
+    variant[seekgap_bytes]=$bytes
+    text=$text$text$text
+    variant[seekgap_text]=${text:0:bytes}
+    ((bytes >= 10)) || bytes=10
+    variant[seekgap_gap]=$bytes
+    variant[seekgap_gap_end]=$((bytes + 9))
+    variant[seekgap_offset]=$((bytes + 10))
+    variant[seekgap_size]=$((bytes + 20))
+}
+
+numbers_sizedecho() {
+    local size
+    draw size 2 12 5
+    variant[sizedecho_size]=$size
+    variant[sizedecho_line]=${sizedecho_lines[size]}
+    variant[sizedecho_echo]=${sizedecho_lines[size]:0:size}
+    variant[sizedecho_rest]=${sizedecho_lines[size]:size}
+}
+
+numbers_bytecat() {
+    local bytes
+    draw bytes 12 90 33
+    variant[bytecat_bytes]=$bytes
+    variant[bytecat_reads]=$((bytes + 1))
+    text_of_size "variant[bytecat_text]" "$bytes" "One read and one write per byte."
+}
+
+numbers_exclcreate() {
+    local i redirection word open=" 0 1 2 " fd words=()
+    draw i 0 $((${#exclcreate_redirections[@]} - 1)) 0
+    redirection=${exclcreate_redirections[i]}
+    variant[exclcreate]="exclcreate${redirection:+ $redirection}"
+    for word in $redirection; do
+        case $word in
+        '<&-') open=${open/ 0 / } ;;
+        [0-9]'>&-') open=${open/ ${word:0:1} / } ;;
+        [0-9]'<'*) open+="${word:0:1} " ;;
+        esac
+    done
+    for ((fd = 0; fd < 10; fd++)); do
+        [[ $open == *" $fd "* ]] || break
+    done
+    variant[exclcreate_fd]=$fd
+    for ((fd = 0; fd < 10; fd++)); do
+        [[ $open != *" $fd "* ]] || words+=("$fd")
+    done
+    listed "variant[exclcreate_open]" "${words[@]}"
+}
+
+# fdflood opens the five names in turn into descriptors 3 to limit - 1.
+numbers_fdflood() {
+    local limit file
+    draw limit 16 128 64
+    draw file 0 4 0
+    variant[fdflood_limit]=$limit
+    variant[fdflood_last]=$((limit - 1))
+    variant[fdflood_file]=${flood_names[file]}
+    variant[fdflood_first]=$((3 + file))
+    variant[fdflood_file_last]=$((3 + file + (limit - 4 - file) / 5 * 5))
+    variant[fdflood_count]=$(((limit - 4 - file) / 5 + 1))
+}
+
+# The files each program here needs in its lab (lib/tour/lab.bash writes them).
+seeds_seekgap() {
+    lab_file 644 seekgap.txt "${variant[seekgap_text]}"
+}
+
+seeds_bytecat() {
+    lab_file 644 bytecat.txt "${variant[bytecat_text]}"
+}
+
+seeds_makelinks() {
+    lab_file 644 three.txt $'The target of the links.\n'
+}
 
 # stdinwait's time-out, which runs in the background while the others are shown: the
 # descriptor of its silent input, its process id, and the moment (in µs) it started.
@@ -36,7 +127,6 @@ show_seekgap() {
     observe "od -c seekgap.txt"
     observe_first_zero_byte seekgap gap
     answer seekgap gap
-    # shellcheck disable=SC2154 # variant: variants.bash's
     note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
         "they read back as \\0"
     ask seekgap blocks

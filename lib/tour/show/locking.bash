@@ -1,13 +1,14 @@
 # shellcheck shell=bash
 # The locking folder: exclusivehold and sharedhold, each shown with the other.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
-# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
-declare -gA fact
-fact[exclusivehold.asks]="lock refused"
-fact[exclusivehold.needs]="db.txt"
-fact[sharedhold.asks]="together writer"
-fact[sharedhold.needs]="db.txt"
+# The file each program here needs in its lab (lib/tour/lab.bash writes it).
+seeds_exclusivehold() {
+    lab_file 644 db.txt
+}
+
+seeds_sharedhold() {
+    lab_file 644 db.txt
+}
 
 # show_locks TERMINAL PID: the second terminal's view of PID's record locks.
 show_locks() {

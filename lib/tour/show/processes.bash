@@ -1,20 +1,33 @@
 # shellcheck shell=bash
 # The processes folder: forkpids, orphanmaker, zombiemaker, forkappend.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
-# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
+# What the tour knows of each program here (see fact in the tour).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
 declare -gA fact
-fact[forkpids.asks]="ids"
-fact[orphanmaker.asks]="asleep adopted"
 fact[orphanmaker.long]=orphanmaker
-fact[zombiemaker.asks]="zombie collected"
 fact[zombiemaker.long]=zombiemaker
-fact[forkappend.asks]="size"
 fact[forkappend.makes]="forkappend.txt"
 
 # orphanmaker and zombiemaker, which run in the background while the others are shown: their
 # process ids, and the moments (in µs) and output sizes of what was seen of them.
 declare -gA processes_demo=()
+
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# The numbers of forkappend (lib/tour/variants.bash draws them, in its order): how many times
+# it runs.
+numbers_forkappend() {
+    local runs i
+    draw runs 2 10 3
+    variant[forkappend_runs]=$runs
+    variant[forkappend_bytes]=$((30 * runs))
+    variant[forkappend_records]=$runs
+    variant[forkappend]=forkappend
+    for ((i = 1; i < runs; i++)); do variant[forkappend]+="; forkappend"; done
+}
 
 show_forkpids() {
     heading forkpids "its own process id and the child's, as fork returned it"
@@ -209,7 +222,6 @@ holds_bytes() {
 show_forkappend() {
     heading forkappend "parent and child append a 15-byte record each through the one descriptor they share"
     ask forkappend size
-    # shellcheck disable=SC2154 # variant: variants.bash's
     typed "${variant[forkappend]}"
     # The parents do not wait for their children: the last record may still be on its way.
     local records=${variant[forkappend_runs]}

@@ -1,16 +1,28 @@
 # shellcheck shell=bash
 # The procinfo folder: envdump, pidtimer.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
-# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
-declare -gA fact
-fact[envdump.asks]="environ"
-fact[pidtimer.asks]="ticks"
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# What envdump may be given, and its numbers (lib/tour/variants.bash draws them, in its order):
+# how many of these variables.
+envdump_variables=(FRUIT=apple COLOUR=green SHAPE=round TASTE=sweet SEASON=autumn SIZE=small)
+
+numbers_envdump() {
+    local count
+    draw count 1 ${#envdump_variables[@]} 2
+    variant[envdump_count]=$count
+    variant[envdump_variables]=${envdump_variables[*]:0:count}
+    variant[envdump_first]=${envdump_variables[0]}
+    variant[envdump_last]=${envdump_variables[count - 1]}
+    listed "variant[envdump_listed]" "${envdump_variables[@]:0:count}"
+}
 
 show_envdump() {
     heading envdump "prints its environment, one entry per line, and waits for Enter"
     # the command as the user types it: env -i clears PATH too
-    # shellcheck disable=SC2154 # variant: variants.bash's
     local cmdline="env -i ${variant[envdump_variables]} \"\$(command -v envdump)\"" path
     printf -v path '%q' "$(command -v envdump)"
     command_line "" "$cmdline"

@@ -1,14 +1,29 @@
 # shellcheck shell=bash
 # The scheduling folder: policyflip, rrrange, niceset.
 
-# What the tour knows of each program here: the questions its view asks (asks), the files it
-# reads (needs) and makes (makes), whether it has an strace view (traced), and what --quick
-# leaves out as it waits over a second (long).
-# shellcheck disable=SC2034 # read by lib/tour/programs.bash, lab.bash and questions.bash
-declare -gA fact
-fact[policyflip.asks]="switch realtime"
-fact[rrrange.asks]="range"
-fact[niceset.asks]="clamp lower"
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# The numbers of niceset (lib/tour/variants.bash draws them, in its order): the nice value it
+# starts at, the first increment, and the second, which must not repeat the first, which would
+# show its answer.
+numbers_niceset() {
+    local start raise add
+    draw start 1 7 0
+    draw raise 1 9 5
+    draw add 8 22 100
+    add=$((add - start))
+    ((add != raise)) || add=$((add + 1))
+    variant[niceset]=niceset
+    ((start == 0)) || variant[niceset]="nice -n $start niceset"
+    variant[nice_start]=$start
+    variant[nice_raise]=$raise
+    variant[nice_raised]=$((start + raise))
+    variant[nice_add]=$add
+    variant[nice_new]=$((start + add > 19 ? 19 : start + add))
+}
 
 policy_name() {
     case $1 in
@@ -68,7 +83,6 @@ show_rrrange() {
 show_niceset() {
     heading niceset "adds its argument to its own nice value and prints the value before and after"
     ask niceset clamp
-    # shellcheck disable=SC2154 # variant: variants.bash's
     typed "${variant[niceset]} ${variant[nice_raise]}" "${variant[niceset]} ${variant[nice_add]}"
     observed_in niceset clamp '^New priority of the running process is: (-?[0-9]+)$'
     answer niceset clamp
