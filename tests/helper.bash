@@ -56,6 +56,16 @@ require_root() {
     ((EUID == 0)) || skip "needs root: $1"
 }
 
+# capable NUMBER: whether this shell holds capability NUMBER in its effective set (19 is
+# CAP_SYS_PTRACE, 23 CAP_SYS_NICE); a container's root may lack some.
+capable() {
+    local key value
+    while read -r key value; do
+        [[ $key == CapEff: ]] && (((16#$value >> $1) & 1)) && return 0
+    done </proc/$BASHPID/status
+    return 1
+}
+
 # require_realtime: skips the test unless this process may take a real-time policy.
 require_realtime() {
     require_root "real-time scheduling policies"

@@ -59,6 +59,7 @@ The min priority with RR Scheduling Policy is : 1" '' rrrange
         unprivileged niceset -5
 
     require_root "lowering the nice value"
+    capable 23 || skip "lowering the nice value needs CAP_SYS_NICE, which this root lacks"
     local to_zero=$((-start))
     outcome 0 "$now 0$new -1" '' nice -n "$to_zero" niceset -1
     outcome 0 "$now 0$new -20" '' nice -n "$to_zero" niceset -99999999999999999999

@@ -182,10 +182,65 @@ student() {
     [ "${lines[0]}" = "Building the programs again with CMake (files/seekgap.cpp changed)..." ]
     run "${run_tour[@]}" rrrange
     [ "$status" -eq 0 ]
-    [ "$(cat "$BATS_TEST_TMPDIR/cmake.calls")" = "root --build --preset default --parallel $(nproc)" ]
+    [ "$(cat "$BATS_TEST_TMPDIR/cmake.calls")" = "root --build $clone/build/default --parallel $(nproc)" ]
 
     rm "$clone/build/default/bin/seekgap"
     outcome 1 "" "tour: the programs are not built in $clone/build/default/bin, and only root can build them there: with $clone/tour, or cmake --workflow --preset default" \
         student "${run_tour[@]}" rrrange
     [ "$(ls -A "$clone/tmp")" = "" ]
+}
+
+# students SCRIPT: the student's processes that descend from SCRIPT, a line each: its pid, name,
+# session, controlling terminal (stat's field 7) and where each of its descriptors leads.
+students() {
+    local pid stat parent fields comm fds
+    for pid in $(pgrep -u "$unprivileged_user"); do
+        parent=$pid
+        while ((parent > 1)) && [[ $parent != "$1" ]]; do
+            { read -r stat <"/proc/$parent/stat"; } 2>/dev/null || continue 2
+            read -ra fields <<<"${stat##*) }"
+            parent=${fields[1]}
+        done
+        [[ $parent == "$1" ]] || continue
+        { read -r stat <"/proc/$pid/stat" && read -r comm <"/proc/$pid/comm"; } 2>/dev/null ||
+            continue
+        read -ra fields <<<"${stat##*) }"
+        fds=$(find "/proc/$pid/fd" -mindepth 1 -printf '%l ' 2>/dev/null)
+        # one that ended meanwhile is not shown
+        [[ ! -e /proc/$pid/fd ]] ||
+            printf '%s %s %s %s %s\n' "$pid" "$comm" "${fields[3]}" "${fields[4]}" "$fds"
+    done
+}
+
+@test "lab --for, root on a terminal: no process of the student's holds a terminal or its session" {
+    require_root "the other user"
+    command -v strace >/dev/null && command -v script >/dev/null || skip "no strace or script"
+    local home=$BATS_TEST_TMPDIR/home u=$unprivileged_user seen pid comm session tty fds
+    mkdir -m 755 "$home" && chown "$u:$unprivileged_group" "$home"
+    chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR" "$BATS_TEST_TMPDIR"
+    mkfifo keys
+    exec {keys_fd}<>keys
+    # strace holds each mkdir for 3 s, while the student's processes are looked at
+    timeout 60 script -qefc "strace -f -o /dev/null -e trace=mkdir,mkdirat \
+        -e inject=mkdir,mkdirat:delay_exit=3000000 $(printf '%q ' "$tour" --lab "$home/lab" --for "$u")" \
+        /dev/null <keys >screen 2>&1 &
+    local script_pid=$!
+    # shellcheck disable=SC2016 # expanded at each look
+    wait_for 20 eval '[[ $(students "$script_pid") == *" mkdir "* ]]' || {
+        kill "$script_pid" 2>/dev/null
+        cat screen
+        false
+    }
+    seen=$(students "$script_pid")
+    local pids
+    pids=" $(cut -d' ' -f1 <<<"$seen" | paste -sd ' ') "
+    while read -r pid comm session tty fds; do
+        # a session led by one of theirs, no controlling terminal, no descriptor of a terminal
+        [[ $pids == *" $session "* && $tty == 0 && " $fds" != *" /dev/pts/"* &&
+            " $fds" != *" /dev/tty"* ]] ||
+            row_fails "$pid $comm" "$session $tty $fds" "its own session, tty 0, no terminal"
+    done <<<"$seen"
+    wait "$script_pid"
+    exec {keys_fd}>&-
+    [ "$(stat -c %U "$home/lab/db.txt")" = "$u" ]
 }

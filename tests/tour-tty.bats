@@ -63,10 +63,13 @@ waits_at() {
         (($(pauses) == $1))
 }
 
-@test "tour --step at 80x24 and 80x16: each page fits the screen, every line of a view arrives" {
-    local rows pause
-    for rows in 24 16; do
-        at_terminal "$rows" 80 --step fdflood sharedhold
+@test "tour --step at 80x24, 80x16 and 0x0: each page fits the screen, every line of a view arrives" {
+    local size rows pause
+    # the terminal's size | the rows the pages fit (a terminal of no size is taken as 24x80)
+    for size in "24 80|24" "16 80|16" "0 0|24"; do
+        rows=${size#*|}
+        # shellcheck disable=SC2086 # rows and columns
+        at_terminal ${size%|*} --step fdflood sharedhold
         # Enter at every pause until the tour ends
         pause=0
         while kill -0 "$script_pid" 2>/dev/null; do
@@ -100,6 +103,43 @@ waits_at() {
     printf '\n' >&"$keys_fd"
     wait "$script_pid"
     grep -q 'The tour is over' screen
+}
+
+# prompts_at N: the tour has asked N predictions and waits for one in a read from its terminal.
+prompts_at() {
+    local call fd
+    read -r call fd _ <"/proc/$tour_pid/syscall" 2>/dev/null || return 1
+    [[ $call == 0 && $(readlink "/proc/$tour_pid/fd/$((fd))") == /dev/pts/* ]] &&
+        (($(grep -o '(Enter skips)' screen | wc -l) == $1))
+}
+
+@test "tour --ask --record: the predictions typed, an answer sheet at the end or at Ctrl-C; no file overwritten" {
+    at_terminal 40 100 --ask --student ada --record "$PWD/sheet" sharedhold
+    wait_for 10 prompts_at 1
+    printf 'GRANTED\n' >&"$keys_fd"
+    wait_for 10 waits_at 1
+    printf '\n' >&"$keys_fd"
+    wait_for 10 prompts_at 2
+    printf 'waits\n' >&"$keys_fd"
+    wait_for 10 waits_at 2
+    printf '\n' >&"$keys_fd"
+    wait "$script_pid"
+    [ "$(cat sheet)" = $'# syslab-tour --ask predictions of ada\n# programs: sharedhold\n1. granted\n2. waits' ]
+    # Ctrl-C after the first prediction: the sheet holds it
+    at_terminal 40 100 --ask --seed 7 --record "$PWD/cut" sharedhold
+    wait_for 10 prompts_at 1
+    printf 'refused\n' >&"$keys_fd"
+    wait_for 10 waits_at 1
+    kill -INT "$tour_pid"
+    wait "$script_pid" || true
+    [ "$(cat cut)" = $'# syslab-tour --ask predictions, seed 7\n# programs: sharedhold\n1. refused' ]
+    # an existing file, and a link planted where the sheet would go, are left alone
+    ln -s "$PWD/elsewhere" link
+    for file in sheet link; do
+        run -1 "$tour" --ask --record "$file" sharedhold </dev/null
+        [[ ${lines[-1]} == "tour: --record $file: "* ]]
+    done
+    [ ! -e elsewhere ] && [ "$(wc -l <sheet)" -eq 4 ]
 }
 
 @test "tour endings: Ctrl-C, a closed terminal, a second signal: all stopped, named, removed" {

@@ -2,17 +2,16 @@
 # The files the programs use, put into the tour's scratch directory or into a lab that
 # students work in (--lab DIR), renewed when the tour made it before and refused otherwise.
 #
-# A lab is private (0700) and written only by its owner, from inside it: entered with cd -P,
-# checked to be the directory named, owned by the user writing and writable by no one else.
-# Every name the lab holds is removed and created anew, without following links (noclobber
-# opens with O_EXCL), so nothing left there, a link or a hard link, is written through.
-# Root writes only a lab of its own; a student's it makes as that student (--for USER).
+# lib/tour/lab-writer writes them, and all of a lab: its header says what holds. Root writes
+# only a lab of its own; a student's it makes as that student (--for USER), through setpriv
+# in a session of its own, holding no descriptor of root's but the pipes root reads.
 
-readonly lab_mark=.syslab-lab
+# shellcheck disable=SC2154 # share: the tour's
+lab_writer=$share/lib/tour/lab-writer # the executable that writes the lab, beside the parts
 
 # The files a lab starts with, as each program's seeds_PROGRAM in its folder's show file says
-# (lab_gather asks them): MODE:NAME:TEXT, a file NAME of mode MODE holding TEXT, its
-# directories made by entries before it; MODE:NAME/:, a directory.
+# (lab_gather asks them), as lab-writer takes them: MODE:NAME:TEXT, a file NAME of mode MODE
+# holding TEXT, its directories made by entries before it; MODE:NAME/:, a directory.
 lab_entries=()
 
 # lab_file MODE NAME [TEXT]: a file of the lab, for a show file's seeds_PROGRAM; a name two
@@ -62,135 +61,43 @@ lab_names() {
 # lab_seed DIR: puts the programs' files into DIR, as new.
 lab_seed() {
     lab_gather
-    (cd -P -- "$1" && seed_here "${lab_entries[@]}")
+    (cd -P -- "$1" && "$lab_writer" --here "${lab_entries[@]}" </dev/null)
 }
 
-# seed_here ENTRY...: creates each ENTRY (as in lab_entries) in the current directory, each a
-# new name.
-seed_here() {
-    local entry mode name
-    umask 022
-    set -o noclobber
-    for entry in "$@"; do
-        mode=${entry%%:*} entry=${entry#*:}
-        name=${entry%%:*} entry=${entry#*:}
-        if [[ $name == */ ]]; then
-            mkdir -m "$mode" -- "${name%/}" || return
-        else
-            printf '%s' "$entry" >"$name" || return
-            [[ $mode == 644 ]] || chmod "$mode" -- "$name" || return
-        fi
+# writer_errors: the writer's standard error, each line printed with its control characters
+# escaped, so that a name in it cannot rewrite root's terminal.
+writer_errors() {
+    local line
+    while IFS= read -r line || [[ -n $line ]]; do
+        visible line "$line"
+        printf '%s\n' "$line"
     done
 }
 
-# foreign_entries DIR [NAMES]: prints what DIR holds that a lab does not, one name per line: a
-# name no program needs or makes, or one of those names of another kind than the programs make
-# it. NAMES: those of lab_names needs and makes, where the facts are not at hand.
-foreign_entries() {
-    foreign_in "$1" "" " $lab_mark ${2-$(lab_names needs) $(lab_names makes)} "
-}
-
-# foreign_in DIR PREFIX NAMES: foreign_entries of DIR, a directory of the lab named PREFIX.
-foreign_in() {
-    local entry name
-    for entry in "$1"/* "$1"/.[!.]* "$1"/..?*; do
-        [[ -e $entry || -L $entry ]] || continue
-        name=$2${entry##*/}
-        if [[ $3 == *" $name/"* && -d $entry && ! -L $entry ]]; then
-            foreign_in "$entry" "$name/" "$3"
-        elif [[ -L $entry ]]; then
-            [[ $3 == *" $name@link "* ]] || printf '%s\n' "$name"
-        elif [[ ! -f $entry ]]; then
-            printf '%s\n' "$name"
-        elif [[ $3 != *" $name "* && ($3 != *" $name@empty "* || -s $entry) ]]; then
-            printf '%s\n' "$name"
-        fi
-    done
-}
-
-# write_lab GIVEN PATH NAMES ENTRY...: makes, or renews, the lab at PATH (absolute; GIVEN, as
-# the user gave it) as the user running it, and prints the lab's own path. NAMES: as
-# foreign_entries; ENTRY: the files to make, as in lab_entries.
-# Run by root for a student through setpriv, it is all the code that runs as the student.
-write_lab() {
-    local given=$1 name=${2##*/} parent=${2%/*} names=() word id here owner user mode
-    local made=false marked=false entry err
-    parent=${parent:-/}
-    [[ -d $parent ]] || fail "$parent: no such directory, to make $given in"
-    cd -P -- "$parent" 2>/dev/null || fail "cannot enter $parent"
-    if [[ -e ./$name || -L ./$name ]]; then
-        [[ ! -L ./$name ]] || fail "$given is a symbolic link: choose a new or empty directory"
-        [[ -d ./$name ]] || fail "$given is not a directory: choose a new or empty one"
-    else
-        # Root makes a lab of its own only in a directory of its own.
-        if ((EUID == 0)) && [[ $(stat -c %u .) != 0 ]]; then
-            fail "$given: $parent is not root's: add --for and the user the lab is for"
-        fi
-        err=$(mkdir -m 700 -- "./$name" 2>&1) || fail "cannot make $given: ${err##*: }"
-        made=true
-    fi
-    if ! { id=$(stat -c %d:%i -- "./$name" 2>/dev/null) && cd -P -- "./$name" 2>/dev/null &&
-        read -r here owner user mode < <(stat -c '%d:%i %u %U %a' .); }; then
-        fail "cannot enter $given"
-    fi
-    [[ $here == "$id" ]] || fail "$given was replaced while it was being checked; nothing was changed"
-    if ((owner != EUID)); then
-        ((EUID != 0)) || fail "$given belongs to $user: add --for $user, and the lab is made as $user"
-        fail "$given belongs to $user: only $user (or root, with --for $user) can make it a lab"
-    fi
-    (((8#$mode & 8#022) == 0)) ||
-        fail "$given can be written by others than $user: chmod go-w it, or choose another directory"
-
-    if [[ -f ./$lab_mark && ! -L ./$lab_mark ]]; then
-        marked=true
-        err=$(foreign_entries . "$3")
-        [[ -z $err ]] ||
-            fail "$given holds what the lab did not put there: ${err//$'\n'/ }; nothing was changed"
-    else
-        for entry in ./* ./.[!.]* ./..?*; do
-            [[ ! -e $entry && ! -L $entry ]] ||
-                fail "$given holds files that are not a lab's: choose a new or empty directory"
-        done
-    fi
-
-    # From here on no one else can enter, and every name is made anew.
-    [[ $mode == 700 ]] || chmod 700 . || exit 1
-    for word in $3; do
-        word=${word%%/*}
-        word=./${word%@*}
-        [[ " ${names[*]} " == *" $word "* ]] || names+=("$word")
-    done
-    ! $marked || rm -rf -- "${names[@]}" || exit 1
-    $marked || names+=("./$lab_mark")
-    if ! err=$(fill_lab "$marked" "${@:4}" 2>&1 >/dev/null); then
-        # Half a lab is no lab: what this run made goes, and it says why, as the disk said it.
-        err=${err##*$'\n'}
-        err=${err##*: }
-        rm -rf -- "${names[@]}"
-        if $made && cd -P .. && [[ $(stat -c %d:%i -- "./$name") == "$id" ]]; then
-            rmdir -- "./$name"
-        fi
-        $marked || fail "cannot make the lab in $given: $err; nothing of it is left"
-        fail "cannot renew the lab in $given: $err; it is left empty but for its mark: the same command renews it once there is room"
-    fi
-    pwd -P
-}
-
-# fill_lab MARKED ENTRY...: the mark (unless MARKED: there already), then the programs' files,
-# in the current directory.
-fill_lab() {
-    trap '' XFSZ # past a file-size limit a write fails, with its error, instead of killing
-    set -o noclobber
-    $1 || printf 'A syslab lab directory, made by its tour (--lab); running that again renews it.\n' \
-        >"$lab_mark" || return
-    seed_here "${@:2}"
+# run_writer CMD...: runs CMD (lab-writer, or setpriv running it) with nothing of the tour's
+# but a pipe for its output (this function's) and one for its errors (printed by
+# writer_errors): its input /dev/null, every other descriptor closed, in a session of its own,
+# with no controlling terminal, from /.
+run_writer() {
+    {
+        (
+            for entry in "/proc/$BASHPID/fd/"*; do
+                fd=${entry##*/}
+                ((fd > 2 && fd != write_out)) || continue
+                { exec {fd}>&-; } 2>/dev/null
+            done
+            cd / && exec setsid --wait "$@" </dev/null 2>&1 >&"$write_out" {write_out}>&-
+        ) | writer_errors >&2
+        return "${PIPESTATUS[0]}"
+    } {write_out}>&1
 }
 
 # make_lab DIR: a directory of the programs' files for students to work in, new, or renewed
 # when this tour made it before; DIR holding anything else is left as it is. As root, for a
 # user named with --for, all of it is written as that user.
 make_lab() {
-    local given=$1 path=$1 uid=$EUID gid needs names lab quoted_dir quoted_bin for=""
+    local given=$1 path=$1 uid=$EUID gid needs names lab quoted_dir quoted_bin for="" run
+    local shown
     while [[ $path == */ && $path != / ]]; do
         path=${path%/}
     done
@@ -198,6 +105,7 @@ make_lab() {
     "" | . | ..) fail "$given: name the lab's own directory, not / . or .." ;;
     esac
     [[ $path == /* ]] || path=${PWD%/}/$path
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
     if [[ -n ${opt[for]} ]]; then
         uid=$(id -u -- "${opt[for]}" 2>/dev/null) || fail "--for ${opt[for]}: no such user"
         ((uid == EUID || EUID == 0)) || fail "--for ${opt[for]}: only root makes a lab for another user"
@@ -207,22 +115,20 @@ make_lab() {
     needs=$(lab_names needs)
     names="$needs $(lab_names makes)"
     lab_gather
+    run=("$lab_writer" "$given" "$path" "$names" "${lab_entries[@]}")
     if ((uid != EUID)); then
         gid=$(id -g -- "${opt[for]}")
-        lab=$(cd / && setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- \
-            "$BASH" -c "$(declare -p lab_mark; declare -f fail \
-                write_lab fill_lab seed_here foreign_entries foreign_in); write_lab \"\$@\"" \
-                tour "$given" "$path" "$names" "${lab_entries[@]}") ||
-            exit 1
+        run=(setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- "${run[@]}")
     else
         ((EUID != 0)) || roots_own "$given" "$path"
-        lab=$(write_lab "$given" "$path" "$names" "${lab_entries[@]}") || exit 1
     fi
+    lab=$(run_writer "${run[@]}") || exit 1
+    visible shown "$lab"
 
     printf -v quoted_dir '%q' "$lab"
     # shellcheck disable=SC2154 # programs_bin: programs.bash's
     printf -v quoted_bin '%q' "$programs_bin"
-    printf 'The lab is ready in %s:\n' "$lab"
+    printf 'The lab is ready in %s:\n' "$shown"
     printf '  %s\n\n' "$needs"
     printf 'In each of two terminals, enter:\n\n'
     printf '    cd %s\n' "$quoted_dir"

@@ -74,11 +74,11 @@ pause() {
 }
 
 # measure_screen: the terminal's rows and columns, from LINES and COLUMNS or asked of the
-# terminal; 24 by 80 when neither tells.
+# terminal; 24 by 80 when neither tells (a terminal of 0 by 0 tells nothing).
 measure_screen() {
     local size=""
     [[ ! -t ${output[keys]} ]] || size=$(stty size <&"${output[keys]}" 2>/dev/null) || size=""
-    [[ $size =~ ^([0-9]+)\ ([0-9]+)$ ]] &&
+    [[ $size =~ ^([1-9][0-9]*)\ ([1-9][0-9]*)$ ]] &&
         output[rows]=${BASH_REMATCH[1]} output[columns]=${BASH_REMATCH[2]}
     [[ ${LINES:-} =~ ^[1-9][0-9]*$ ]] && output[rows]=$LINES
     [[ ${COLUMNS:-} =~ ^[1-9][0-9]*$ ]] && output[columns]=$COLUMNS
@@ -252,13 +252,36 @@ show_output() {
     show_text "$text"
 }
 
+# visible VAR TEXT: TEXT with each control character shown as a backslash and its three octal
+# digits (an escape as \033), into VAR: a name from the file system or from a user shown so
+# cannot move the cursor or rewrite what the terminal shows. One substitution per character.
+visible() {
+    local -n visible_into=$1
+    local visible_text=$2 visible_code visible_char visible_octal
+    if [[ $visible_text == *[[:cntrl:]]* ]]; then
+        for visible_code in {1..31} 127; do
+            printf -v visible_octal '\\%03o' "$visible_code"
+            # shellcheck disable=SC2059 # the format is the escape
+            printf -v visible_char "$visible_octal"
+            [[ $visible_text != *"$visible_char"* ]] ||
+                visible_text=${visible_text//"$visible_char"/"$visible_octal"}
+        done
+    fi
+    # shellcheck disable=SC2034 # visible_into: the caller's variable, assigned through this nameref
+    visible_into=$visible_text
+}
+
 fail() {
-    printf 'tour: %s\n' "$1" >&2
+    local message
+    visible message "$1"
+    printf 'tour: %s\n' "$message" >&2
     exit 1
 }
 
 usage_error() {
-    printf 'tour: %s\n' "$1" >&2
+    local message
+    visible message "$1"
+    printf 'tour: %s\n' "$message" >&2
     usage >&2
     exit 2
 }

@@ -230,6 +230,7 @@ cleanup() {
         stop KILL "${process_started[@]}"
     fi
     wait 2>/dev/null
+    write_record
     close_tour_fds
     cd /
     # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments

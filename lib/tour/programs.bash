@@ -84,8 +84,12 @@ build_programs() {
     fi
     if ! log=$(
         cd "$root" && {
-            { [[ -f $build/CMakeCache.txt ]] || cmake --preset default; } &&
-                cmake --build --preset default --parallel "$(nproc)"
+            # A CMake too old for the presets (before 3.25) configures the same build plainly.
+            [[ -f $build/CMakeCache.txt ]] || if cmake --list-presets >/dev/null 2>&1; then
+                cmake --preset default
+            else
+                cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+            fi && cmake --build "$build" --parallel "$(nproc)"
         } 2>&1
     ); then
         printf '%s\n' "$log" >&2
@@ -132,9 +136,9 @@ find_programs() {
 
 # put_programs_on_path: lets the programs be typed by name, while every other command the tour
 # runs (ps, sleep, strace...) comes from where PATH had it. A directory of the programs alone
-# (a build, most SYSLAB_BIN, an installation of its own with the tour) goes first on PATH. One
-# of other commands too (/usr/bin) is left where PATH has it, and each program must be found
-# there before any other of its name.
+# (a build with the suite's tools, most SYSLAB_BIN, an installation of its own with the tour)
+# goes first on PATH. One of other commands too (/usr/bin) is left where PATH has it, and each
+# program must be found there before any other of its name.
 put_programs_on_path() {
     local entry path name dir dirs found other="" missed=()
     local -A program=()
@@ -143,7 +147,9 @@ put_programs_on_path() {
     done
     for entry in "$programs_bin"/* "$programs_bin"/.[!.]* "$programs_bin"/..?*; do
         [[ -e $entry || -L $entry ]] || continue
-        [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 ]] || other=${other:-${entry##*/}}
+        # The suite's own tools (syslab-grade, syslab-look) are built beside the programs.
+        [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 || ${entry##*/} == syslab-* ]] ||
+            other=${other:-${entry##*/}}
     done
     if [[ -z $other ]]; then
         export PATH=$programs_bin${PATH:+:$PATH}

@@ -232,6 +232,38 @@ take_prediction() {
     prediction[$entry]=$typed
 }
 
+# open_record: with --record FILE, FILE is made now, as a new file (noclobber: an existing
+# file, or a link planted there, is refused), for the predictions to be written at the end.
+record_fd=""
+open_record() {
+    [[ -n ${opt[record]} ]] || return 0
+    local -
+    set -C
+    { exec {record_fd}>"${opt[record]}"; } 2>/dev/null ||
+        fail "--record ${opt[record]}: it exists or cannot be made; the tour writes only a new file"
+    hold_fd "$record_fd"
+}
+
+# write_record: the predictions typed, one a line as an answer sheet ("NUMBER. ANSWER", the
+# worksheet's numbers), and the programs when not all were toured; at the end and on Ctrl-C.
+write_record() {
+    [[ -n $record_fd ]] || return 0
+    local entry
+    {
+        printf '# syslab-tour --ask predictions%s\n' \
+            "${opt[student]:+ of ${opt[student]}}${opt[seed]:+, seed ${opt[seed]}}"
+        [[ ${opt[programs]} == "${tour_programs[*]##*/}" ]] ||
+            printf '# programs: %s\n' "${opt[programs]}"
+        for entry in "${question_entries[@]}"; do
+            entry=${entry#* }
+            [[ -z ${prediction[$entry]+set} ]] ||
+                printf '%s. %s\n' "${question[$entry.number]}" "${prediction[$entry]}"
+        done
+    } >&"$record_fd"
+    release_fd "$record_fd"
+    record_fd=""
+}
+
 # observed PROGRAM KEY VALUE: what the kernel did, as the view saw it, for the question's
 # check: a number, or one of the question's choices.
 observed() {

@@ -163,6 +163,36 @@ show_orphanmaker() {
     show_output "$out" "$after_size"
     seconds_between seconds "$since" "$child_end"
     note "the child ended after $seconds s"
+    left_under adopter "$child"
+    [[ -z $adopter ]] || {
+        uncollected_said adopter "$adopter"
+        note "it is a zombie now, under $adopter"
+    }
+}
+
+# left_under VAR PID: waits a while for PID, ended, to be collected; VAR is left empty if it
+# was, else given the process it is still a zombie under. An init collects at once.
+left_under() {
+    local -n left_into=$1
+    local left_deadline=$((SECONDS + 3)) left_looks=0
+    left_into=""
+    while [[ -e /proc/$2 ]]; do
+        if ((SECONDS >= left_deadline)); then
+            stat_field left_into "$2" 4
+            return 0
+        fi
+        nap_growing $((left_looks++))
+    done
+}
+
+# uncollected_said VAR PID: names PID, which has left a zombie uncollected, and says why.
+uncollected_said() {
+    local uncollected_name="?"
+    { read -r uncollected_name <"/proc/$2/comm"; } 2>/dev/null || true
+    printf -v "$1" '%s' "process $2 ($uncollected_name), which has not collected it in 3 s: it stays a \
+zombie until that process waits for it or ends$( (($2 != 1)) || echo "; process 1 here is not an \
+init but a program that waits for its own children only, as in a container started without \
+--init")"
 }
 
 start_zombiemaker() {
@@ -172,10 +202,6 @@ start_zombiemaker() {
     ps_view "${process[dir]}/zombie.during" "$pid,$child"
     size_at "processes_demo[zombie_during_size]" "$out"
     watch_end "$pid" "${process[dir]}/zombie.end"
-}
-
-zombie_collected() {
-    [[ ! -e /proc/${processes_demo[zombie_child]} ]]
 }
 
 show_zombiemaker() {
@@ -206,10 +232,16 @@ show_zombiemaker() {
     seconds_between seconds "$since" "$ended"
     note "the parent ended after $seconds s"
     ask zombiemaker collected
-    wait_until "$ready_seconds" "the zombie being collected" zombie_collected
+    local adopter said=""
+    left_under adopter "$child"
+    [[ -z $adopter ]] || uncollected_said said "$adopter"
     observe "ps -o pid,ppid,stat,cmd -p $child"
-    answer zombiemaker collected
-    note "after the parent ended the zombie was handed on and collected: it is gone"
+    answer zombiemaker collected "${said:+the zombie was handed to $said}"
+    if [[ -z $adopter ]]; then
+        note "after the parent ended the zombie was handed on and collected: it is gone"
+    else
+        note "after the parent ended the zombie was handed to $said"
+    fi
 }
 
 # holds_bytes FILE SIZE: whether FILE has SIZE bytes yet.

@@ -66,7 +66,9 @@ show_policyflip() {
         answer policyflip realtime
         note "FIFO moves to round-robin (2), round-robin to FIFO (1)"
     else
-        note "chrt -f 10 / chrt -r 10 left out: real-time policies need CAP_SYS_NICE (or an rtprio limit) here"
+        local reason="real-time policies need CAP_SYS_NICE (or an rtprio limit) here"
+        [[ $who != *" with "* ]] || reason="this cpu control group has no real-time runtime to give"
+        note "chrt -f 10 / chrt -r 10 left out: $reason"
         left_out policyflip realtime "chrt could not start a real-time policy"
     fi
 }
