@@ -205,6 +205,11 @@ teardown() {
     # The line is not read: it is still there for the next reader.
     outcome 0 $'The data is now available\nhi' '' \
         bash -c '{ sleep 1; echo hi; } | { timeout 5 stdinwait; cat; }'
+    # The time-out select is given is 10 s exactly, as strace shows it (select or pselect6).
+    if [[ -z ${SYSLAB_EMULATOR:-} ]] && command -v strace >/dev/null &&
+        ASAN_OPTIONS=detect_leaks=0 strace -o trace -e trace=select,pselect6 stdinwait </dev/null >/dev/null; then
+        grep -Eq '^p?select6?\(1, \[0\], NULL, NULL, \{tv_sec=10, tv_[un]sec=0\}' trace
+    fi
 
     wait_for 20 test -e "$BATS_FILE_TMPDIR/silent.done"
     local status started ended

@@ -448,3 +448,27 @@ stop_flood() {
     (exec bytecat >/dev/full 2>/dev/null) || true
     sha256sum --quiet -c ../lossless.sums
 }
+
+@test "the tour: a signal at any of its forks ends it at once; a TMPDIR others can write refused" {
+    command -v strace >/dev/null || skip "no strace, to aim the signals at the forks"
+    local tour=$BATS_TEST_DIRNAME/../tour row when signal want got
+    # strace delivers the signal as the tour enters its WHEN-th fork: the tour ends with its
+    # status, stops what it started and removes its scratch directory, within the time-out
+    local rows=("2 TERM 143" "6 HUP 129" "10 TERM 143" "14 HUP 129" "18 TERM 143")
+    for row in "${rows[@]}"; do
+        read -r when signal want <<<"$row"
+        rm -rf 't&mp' && mkdir 't&mp'
+        got=0
+        TMPDIR=$PWD/t\&mp timeout -k 1 20 strace -o /dev/null -e trace=clone,clone3 \
+            -e "inject=clone,clone3:signal=SIG$signal:when=$when" \
+            "$tour" --quick exclusivehold fdflood >/dev/null 2>&1 || got=$?
+        got+=" $(ls -A 't&mp')"
+        [[ $got == "$want " ]] || row_fails "$row" "$got" "$want "
+    done
+    rm -rf tmp && mkdir -m 777 tmp
+    outcome 1 "" "tour: TMPDIR=$PWD/tmp: $PWD/tmp can be written by anyone: the tour keeps its files only where no one but root and you can change them" \
+        env TMPDIR="$PWD/tmp" "$tour" rrrange
+    chmod 1777 tmp
+    TMPDIR=$PWD/tmp run "$tour" rrrange
+    [ "$status" -eq 0 ] && [ -z "$(ls -A tmp)" ]
+}

@@ -91,7 +91,7 @@ run_with_filler() {
     done
 }
 
-@test "listing launchers: /bin/ls missing is status 127, not executable 126, after the banner" {
+@test "listing launchers: /bin/ls missing or /bin a file is status 127, not executable 126, after the banner" {
     require_root "a private mount namespace hides /bin/ls"
     unshare --mount --propagation private true 2>/dev/null || skip "no mount namespace here"
     mkdir nothing
@@ -116,6 +116,22 @@ run_with_filler() {
             "${hidden[@]}" >both 2>&1 || true
             cat out err | cmp - both
         done
+    done
+
+    # /bin a plain file (ENOTDIR), in a root of its own holding the launchers and what they
+    # load: not found, 127, as a missing file is
+    require_native "the root of its own holds no emulator"
+    local library
+    mkdir root && touch root/bin
+    for program in "${launchers[@]}"; do cp "$(command -v "$program")" root; done
+    for library in $(ldd root/execvlist | grep -o '/[^ ]*'); do
+        mkdir -p "root${library%/*}" && cp "$library" "root$library"
+    done
+    for program in "${launchers[@]}"; do
+        status=0
+        timeout 10 env PATH=/bin "$(command -v chroot)" root "/$program" >out 2>err || status=$?
+        [ "$status" -eq 127 ]
+        exec_failed "$program" "Not a directory"
     done
 }
 

@@ -23,7 +23,7 @@ since_fork() {
 }
 
 # start_maker PROGRAM NAME: starts PROGRAM with its output in NAME.out and NAME.err, and
-# records its time-out wrapper in NAME.timer; sets the caller's $timer, $parent and $child,
+# records its time-out wrapper and then the child in NAME.timer; sets the caller's $timer, $parent and $child,
 # and $forked to the time of the fork.
 start_maker() {
     timeout 20 "$1" >"$2.out" 2>"$2.err" &
@@ -31,6 +31,7 @@ start_maker() {
     echo "$timer" >"$2.timer"
     parent=$(wait_for 10 child_of "$timer")
     child=$(wait_for 10 child_of "$parent")
+    echo "$timer $child" >"$2.timer"
     started "$child"
     forked=$started
 }
@@ -76,12 +77,16 @@ setup_file() {
     watch_zombiemaker >zombie.log 2>&1 3>&- &
 }
 
-# Stops what a failed watcher may have left running.
+# Stops what a failed watcher may have left running: the time-out wrapper, and the child, which
+# an orphan outlives it as.
 teardown_file() {
     cd "$BATS_FILE_TMPDIR" || return 1
-    local name
+    local name pids
     for name in orphan zombie; do
-        [[ -e $name.done || ! -e $name.timer ]] || kill "$(cat "$name.timer")" 2>/dev/null || true
+        [[ -e $name.done || ! -e $name.timer ]] || {
+            read -ra pids <"$name.timer"
+            kill "${pids[@]}" 2>/dev/null || true
+        }
     done
 }
 

@@ -57,6 +57,10 @@ The min priority with RR Scheduling Policy is : 1" '' rrrange
     done
     outcome 1 "$now $start" 'Not able to change the priority: Operation not permitted' \
         unprivileged niceset -5
+    # both streams on one file: the current value comes before the error line
+    local status=0
+    unprivileged niceset -5 >both 2>&1 || status=$?
+    [ "$status $(cat both)" = "1 $now $start"$'\n''Not able to change the priority: Operation not permitted' ]
 
     require_root "lowering the nice value"
     capable 23 || skip "lowering the nice value needs CAP_SYS_NICE, which this root lacks"

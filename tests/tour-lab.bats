@@ -19,6 +19,7 @@ student() {
     local bin=$base/bin u=$unprivileged_user
     local lab="\"\$tour\" --lab $home/lab --for $u >/dev/null"
     local programs_to="mkdir $bin && cp $SYSLAB_BIN/* $bin"
+    local copy_tour="mkdir $base/tour && cp -R $BATS_TEST_DIRNAME/../{tour,lib,questions,programs.list} $base/tour"
     local changeable="the tour runs only what no one but root and you can change"
     local rows=(
         # what the student did | what root runs | its status | its standard error | then, true
@@ -28,6 +29,9 @@ student() {
         "$lab && student ln -sf $base/victim $home/lab/db.txt
             |\"\$tour\" --lab $home/lab --for $u|1
             |tour: $home/lab holds what the lab did not put there: db.txt; nothing was changed"
+        "$lab && student touch $home/lab/\$'\\e[2K\\rready'
+            |\"\$tour\" --lab $home/lab --for $u|1
+            |tour: $home/lab holds what the lab did not put there: \\033[2K\\015ready; nothing was changed"
         "$lab|\"\$tour\" --lab $home/lab|1
             |tour: $home/lab: $home belongs to $u: as root, add --for $u, and the lab is made as $u"
         "student mkdir -m 755 $shared/lab && student touch $shared/lab/.syslab-lab &&
@@ -42,10 +46,21 @@ student() {
             |tour: $home/open can be written by others than $u: chmod go-w it, or choose another directory"
         "|\"\$tour\" --lab $home/lab --for $u >/dev/null|0|
             |[[ \$(stat -c %U:%a $home/lab) == $u:700 && -z \$(find $home/lab ! -user $u) ]]"
+        "student mkdir -m 755 $home/empty|\"\$tour\" --lab $home/empty --for $u >/dev/null|0|
+            |[[ \$(stat -c %U:%a $home/empty) == $u:700 ]]"
         "$programs_to && chown $u $bin|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
             |tour: SYSLAB_BIN=$bin: $bin belongs to $u: $changeable"
         "$programs_to && chmod o+w $bin/bytecat|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
             |tour: SYSLAB_BIN=$bin: $bin/bytecat can be written by anyone: $changeable"
+        "$programs_to && chmod g+w $bin/rrrange|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
+            |tour: SYSLAB_BIN=$bin: $bin/rrrange can be written by the group root: $changeable"
+        "$programs_to && mv $bin/bytecat $base/bytecat && chmod 777 $base/bytecat &&
+            ln -s ../bytecat $bin/bytecat|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
+            |tour: SYSLAB_BIN=$bin: $base/bytecat can be written by anyone: $changeable"
+        "$copy_tour && chmod g+w $base/tour/lib/tour/output.bash|$base/tour/tour --worksheet|1
+            |tour: $base/tour/lib/tour/output.bash can be written by the group root: $changeable"
+        "$copy_tour && chmod o+w $base/tour/questions/files.txt|$base/tour/tour --worksheet|1
+            |tour: $base/tour/questions/files.txt can be written by anyone: $changeable"
         "$programs_to && cp /bin/true $bin/sleep|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
             |tour: $bin holds other commands too (sleep), and PATH finds ${programs[0]} and $((${#programs[@]} - 1)) more elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
     )

@@ -8,26 +8,37 @@ load helper
 tour=$BATS_TEST_DIRNAME/../tour
 export SYSLAB_BIN
 
-# prompts: the prompts the screen has shown so far, one a line: a prediction's, or a pause's.
-prompts() {
-    grep -o -e '(Enter skips)' -e '\[Enter[^]]*\]' screen
+# prompted: counts into $prompted the prompts the screen has shown since it was opened (a
+# prediction's or a pause's), the last one into $last_prompt. It reads on where it left off, a
+# builtin alone, as several tours poll at once.
+prompted() {
+    local chunk=""
+    IFS= read -r -d '' -u "$screen_fd" chunk || true
+    screen_rest+=$chunk
+    while [[ $screen_rest =~ \(Enter\ skips\)|\[Enter[^]]*\] ]]; do
+        prompted=$((prompted + 1)) last_prompt=${BASH_REMATCH[0]}
+        screen_rest=${screen_rest#*"${BASH_REMATCH[0]}"}
+    done
+    screen_rest=${screen_rest##*$'\n'} # a prompt may come in pieces, within its line
 }
 
 # asked_more SEEN: whether the screen asks again after SEEN prompts, or the tour has ended.
 asked_more() {
-    (($(prompts | wc -l) > $1)) || [[ -s status ]]
+    prompted
+    ((prompted > $1)) || [[ -s status ]]
 }
 
-@test "tour --ask --student at a terminal: the student's key matches the kernel; a miss, a skip, the score" {
-    require_native "ps and strace show the emulator, and env -i drops QEMU_LD_PREFIX"
-    # The key of the student's sheet (its GIFT form: a number, or the right choice marked =),
-    # by question number, and the numbers of the questions by program and key.
-    local -A key=() numbered=()
-    local number entry value
+# sheet_key OPTION...: the key of the sheet of the tour --ask OPTION... (its GIFT form: a
+# number, or the right choice marked =) into key[] by question number, and the numbers of
+# the questions into numbered[] by program and key.
+sheet_key() {
+    local number entry value options=()
+    for entry in "$@"; do [[ $entry == --quick ]] || options+=("$entry"); done
+    key=() numbered=()
     while IFS=$'\t' read -r number entry value; do
         numbered[$entry]=$number
         [[ -z $value ]] || key[$number]=$value
-    done < <("$tour" --worksheet --answers --format gift --student "Ann Lee" | awk '
+    done < <("$tour" --worksheet --answers --format gift "${options[@]}" | awk '
         /^\/\/ [0-9]+\.$/ { number = $2 + 0 }
         /^::/ { split($0, title, "::"); value = ""
             if (match($0, / [{]#-?[0-9]+####/)) value = substr($0, RSTART + 3, RLENGTH - 7)
@@ -36,42 +47,110 @@ asked_more() {
                 if (match(answers, /=[A-Za-z0-9-]+ /)) value = substr(answers, RSTART + 1, RLENGTH - 2)
             }
             printf "%s\t%s\t%s\n", number, title[2], value }')
-    [ "${key[${numbered[bytecat calls]}]}" -eq 22 ]
-    [ "${key[${numbered[sharedhold writer]}]}" = waits ]
-    # seekgap's offset is mispredicted, sizedecho's skipped, exclcreate's first answered with
-    # a word first
-    local offset=${numbered[seekgap offset]} skip=${numbered[sizedecho read]}
-    local word=${numbered[exclcreate first]}
+}
 
+# typed_tour OPTION...: in the working directory, the tour --ask OPTION... at a terminal, its
+# scratch directory under tmp, its screen into screen (CRs removed into $output) and its
+# status into status. Each prediction asked for is the key's (sheet_key), or what a function
+# typed NUMBER, if defined, puts into $answer; each pause gets Enter.
+typed_tour() {
     mkfifo keys
     mkdir tmp
+    : >screen
+    local screen_fd prompted=0 last_prompt="" screen_rest=""
     (
-        NO_COLOR=1 TMPDIR=$PWD/tmp timeout 120 script -qefc \
-            "'$tour' --ask --quick --student 'Ann Lee'" /dev/null <keys >screen 2>&1
+        NO_COLOR=1 TMPDIR=$PWD/tmp timeout 240 script -qefc "$(printf '%q ' "$tour" --ask "$@")" \
+            /dev/null <keys >screen 2>&1 &
+        echo "$!" >pid
+        wait "$!"
         echo "$?" >status
     ) 3>&- &
-    local typing seen=0 answer asked=()
-    exec {typing}>keys
-    while wait_for 60 asked_more "$seen" && (($(prompts | wc -l) > seen)); do
+    local typing seen=0 number
+    exec {screen_fd}<screen {typing}>keys
+    while wait_for 60 asked_more "$seen" && ((prompted > seen)); do
         seen=$((seen + 1))
-        if [[ $(prompts | tail -n 1) != "(Enter skips)" ]]; then
+        if [[ $last_prompt != "(Enter skips)" ]]; then
             printf '\n' >&"$typing" # a pause
             continue
         fi
         number=$(grep -o '^Question [0-9]*:' screen | tail -n 1 | tr -dc 0-9)
         answer=${key[$number]:-}
-        case $number in
-        "$offset") answer=$((answer + 1)) ;;
+        if declare -F typed >/dev/null; then typed "$number"; fi
+        printf '%s\n' "$answer" >&"$typing"
+    done
+    exec {typing}>&- {screen_fd}<&-
+    wait_for 10 test -s status
+    output=$(tr -d '\r' <screen)
+}
+
+# judged: how many predictions the tour judged on the screen, each question with a key that it
+# asked (not left out) taking one.
+judged() {
+    local number
+    grep '^Question [0-9]*: ' <<<"$output" | grep -v '^Question [0-9]*: left out here: ' |
+        grep -o '^Question [0-9]*' | tr -dc '0-9\n' |
+        while read -r number; do [[ -z ${key[$number]:-} ]] || echo; done | wc -l
+}
+
+# The programs whose questions' keys vary with the numbers, and seeds that reach the edges of
+# each draw (lib/tour/variants.bash): the smallest and the largest number each can give.
+varying=(seekgap sizedecho bytecat exclcreate fdflood niceset forkappend envdump)
+seeds=(
+    # seed | the edges it reaches
+    "0|the smallest seed; niceset started at 1, the least; fdflood's file three.txt"
+    "4294967295|the largest seed; exclcreate 2>&-; niceset's largest addition (22, clamped to 19); envdump's fewest variables (1)"
+    "88742|seekgap's most bytes (59), sizedecho's least size (2); niceset started at 7 and raised by 9, the most, and the least addition (8); exclcreate's last redirection; fdflood's first file; envdump's most variables (6)"
+    "75771|sizedecho's largest size (12), bytecat's fewest bytes (12); the least raise (1); exclcreate as is; fdflood's last file; forkappend's fewest runs (2)"
+    "44369|seekgap's fewest bytes (4, under the ten it writes); exclcreate <&-; fdflood's smallest limit (16); forkappend's most runs (10)"
+    "93612|bytecat's most bytes (90); exclcreate <&- 3<db.txt; fdflood's largest limit (128)"
+)
+
+setup_file() {
+    # Each seed's tour of the programs whose keys vary runs beside the other tests, one each.
+    [[ -z ${SYSLAB_EMULATOR:-} ]] || return 0
+    local row
+    for row in "${seeds[@]}"; do
+        (
+            mkdir "$BATS_FILE_TMPDIR/seed-${row%%|*}" && cd "$BATS_FILE_TMPDIR/seed-${row%%|*}" &&
+                declare -A key numbered && sheet_key --seed "${row%%|*}" "${varying[@]}" &&
+                typed_tour --seed "${row%%|*}" "${varying[@]}" &&
+                judged >judged.count
+        ) 3>&- &
+    done
+}
+
+# The tours at a terminal still running, failed or not, are ended: the case's, then the seeds'.
+teardown() {
+    [[ -e status || ! -s pid ]] || kill -TERM "$(cat pid)" 2>/dev/null || true
+}
+
+teardown_file() {
+    local pid
+    for pid in "$BATS_FILE_TMPDIR"/seed-*/pid; do
+        [[ -e ${pid%/pid}/status ]] || kill -TERM "$(cat "$pid")" 2>/dev/null || true
+    done
+}
+
+@test "tour --ask --student at a terminal: the student's key matches the kernel; misses, a skip, the score" {
+    require_native "ps and strace show the emulator, and env -i drops QEMU_LD_PREFIX"
+    local -A key=() numbered=()
+    sheet_key --student "Ann Lee"
+    [ "${key[${numbered[bytecat calls]}]}" -eq 22 ]
+    [ "${key[${numbered[sharedhold writer]}]}" = waits ]
+    # seekgap's offset and bytecat's calls are mispredicted, sizedecho's skipped, exclcreate's
+    # first answered with a word first
+    local offset=${numbered[seekgap offset]} calls=${numbered[bytecat calls]}
+    local skip=${numbered[sizedecho read]} word=${numbered[exclcreate first]} asked=()
+    typed() {
+        case $1 in
+        "$offset" | "$calls") answer=$((answer + 1)) ;;
         "$skip") answer="" ;;
         "$word") [[ " ${asked[*]} " == *" $word "* ]] || answer=seven ;;
         esac
-        asked+=("$number")
-        printf '%s\n' "$answer" >&"$typing"
-    done
-    exec {typing}>&-
-    wait_for 10 test -s status
+        asked+=("$1")
+    }
+    typed_tour --quick --student 'Ann Lee'
     [ "$(cat status)" -eq 0 ]
-    output=$(tr -d '\r' <screen)
 
     grep -qx '# with the numbers of Ann Lee (seed 3901051065)' <<<"$output"
     grep -qxF "\$ printf '9\\npartial read\\n' | sizedecho" <<<"$output"
@@ -80,12 +159,46 @@ asked_more() {
     grep -qx "Your prediction: $((key[$offset] + 1))\\. The kernel here: ${key[$offset]}\\. Missed\\." <<<"$output"
     local made
     made=$(grep -c '^Your prediction: .*\. The kernel here: .*\. \(Matched\|Missed\)\.$' <<<"$output")
-    [ "$(grep -c '\. Matched\.$' <<<"$output")" -eq $((made - 1)) ]
+    [ "$(grep -c '\. Matched\.$' <<<"$output")" -eq $((made - 2)) ]
     [ "$(grep -c 'Not checked' <<<"$output")" -eq 0 ]
     # each question with a key asked here took a prediction: all but the one skipped judged
-    [ "$made" -eq $(($(grep '^Question [0-9]*: ' <<<"$output" | grep -v '^Question [0-9]*: left out here: ' |
-        grep -o '^Question [0-9]*' | tr -dc '0-9\n' |
-        while read -r number; do [[ -z ${key[$number]:-} ]] || echo; done | wc -l) - 1)) ]
-    [ "$(tail -n 1 <<<"$output")" = "$((made - 1)) of $made predictions matched; missed: question $offset." ]
+    [ "$made" -eq $(($(judged) - 1)) ]
+    [ "$(tail -n 1 <<<"$output")" = "$((made - 2)) of $made predictions matched; missed: questions $offset and $calls." ]
     [ "$(ls -A tmp)" = "" ]
+}
+
+@test "tour --ask --seed at a terminal: each key is what the kernel does, for seeds at every draw's edges" {
+    require_native "ps and strace show the emulator, and env -i drops QEMU_LD_PREFIX"
+    local row seed dir made sheet number value failed=0
+    local -A key=() numbered=()
+    for row in "${seeds[@]}"; do
+        seed=${row%%|*} dir=$BATS_FILE_TMPDIR/seed-$seed
+        wait_for 240 test -s "$dir/judged.count" || {
+            row_fails "seed $seed" "status $(cat "$dir/status" 2>/dev/null)" "status 0" || failed=1
+            continue
+        }
+        output=$(tr -d '\r' <"$dir/screen")
+        made=$(cat "$dir/judged.count")
+        # each prediction typed was the key's: each is matched, bytecat's but where no strace
+        # counts its calls
+        if grep -q '^# no usable strace' <<<"$output"; then made=$((made - 1)); fi
+        [[ $(cat "$dir/status") == 0 && $made -ge 10 && $(grep -c '\. Matched\.$' <<<"$output") == "$made" &&
+            $(tail -n 1 <<<"$output") == "$made of $made predictions matched." ]] ||
+            row_fails "seed $seed" "$(grep -e Missed -e 'predictions matched' <<<"$output")" \
+                "$made of $made predictions matched." || failed=1
+        # the text sheet's answers begin with the same keys, every number filled in
+        sheet_key --seed "$seed" "${varying[@]}"
+        sheet=$("$tour" --worksheet --answers --seed "$seed" "${varying[@]}")
+        while read -r number value; do
+            [[ -z ${key[$number]:-} || ${value%[:,.]} == "${key[$number]}" || ${value,,} == "${key[$number]}"[:,.] ]] ||
+                row_fails "seed $seed: the text key of question $number" "$value" "${key[$number]}" || failed=1
+        done < <(awk '/^ *[0-9]+\. / { n = $1 + 0 } /^     Answer: / { print n, $2 }' <<<"$sheet")
+        for sheet in "$sheet" "$("$tour" --worksheet --answers --seed "$seed" --format markdown)" \
+            "$("$tour" --worksheet --answers --seed "$seed" --format gift)"; do
+            [[ ! $sheet =~ \{[a-z_]+\} ]] ||
+                row_fails "seed $seed: a number not filled in" "$(grep -o '{[a-z_]*}' <<<"$sheet" | head -n 1)" "" ||
+                failed=1
+        done
+    done
+    return "$failed"
 }

@@ -80,8 +80,9 @@ measure_screen() {
     [[ ! -t ${output[keys]} ]] || size=$(stty size <&"${output[keys]}" 2>/dev/null) || size=""
     [[ $size =~ ^([1-9][0-9]*)\ ([1-9][0-9]*)$ ]] &&
         output[rows]=${BASH_REMATCH[1]} output[columns]=${BASH_REMATCH[2]}
-    [[ ${LINES:-} =~ ^[1-9][0-9]*$ ]] && output[rows]=$LINES
-    [[ ${COLUMNS:-} =~ ^[1-9][0-9]*$ ]] && output[columns]=$COLUMNS
+    # a size of more than six digits is no terminal's, and would overflow the arithmetic
+    [[ ${LINES:-} =~ ^[1-9][0-9]{0,5}$ ]] && output[rows]=$LINES
+    [[ ${COLUMNS:-} =~ ^[1-9][0-9]{0,5}$ ]] && output[columns]=$COLUMNS
     ((output[rows] >= 4)) || output[rows]=4
     return 0
 }

@@ -14,10 +14,19 @@ readonly ready_seconds=10 # the longest the tour waits for a program to reach a 
 declare -gA process=([work]="" [dir]="" [nap]="" [file_system]="" [interrupted]="")
 process_started=() # every background process the tour started, for the clean-up
 process_fds=()     # descriptors the tour holds open; no program inherits them
+# The signals that end the tour, and the status a shell gives for each (128 and its number):
+# each is trapped, so that the clean-up runs whichever comes.
+readonly ending_signals=(INT TERM HUP USR1 USR2 ALRM XCPU XFSZ VTALRM PROF PIPE)
+readonly ending_statuses=(130 143 129 138 140 142 152 153 154 155 141)
 
-# process_init: the scratch directory, with room enough, and the tour's own directory in it.
+# process_init: the scratch directory, with room enough, and the tour's own directory in it;
+# where no one else can rename the scratch directory, or a directory above it, away.
 process_init() {
-    process[work]=$(mktemp -d -t syslab-tour.XXXXXX)
+    local parent
+    parent=$(cd -P -- "${TMPDIR:-/tmp}" 2>/dev/null && pwd -P) ||
+        fail "TMPDIR=${TMPDIR:-} is not a directory"
+    trusted --scratch "${TMPDIR:+TMPDIR=$TMPDIR}" "$parent"
+    process[work]=$(mktemp -d -p "$parent" syslab-tour.XXXXXX)
     process[dir]=${process[work]}/.tour
     room_enough "${process[work]}"
     mkdir "${process[dir]}"
@@ -54,9 +63,13 @@ room_enough() {
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
 }
 
-# nap SECONDS: sleeps, without starting a process.
+# nap SECONDS: sleeps, without starting a process once the FIFO is made.
 nap() {
-    read -r -t "$1" _ <>"${process[nap]}" || true
+    if [[ -p ${process[nap]} ]]; then
+        read -r -t "$1" _ <>"${process[nap]}" || true
+    else
+        sleep "$1"
+    fi
 }
 
 # stat_field VAR PID N: field N (3 the state, 4 the parent) of /proc/PID/stat into VAR,
@@ -160,7 +173,7 @@ spawn() {
     shift
     set -m # for the process group, only while it starts: no job reports
     (
-        trap - INT TERM HUP EXIT
+        trap - "${ending_signals[@]}" EXIT
         close_tour_fds
         if declare -F "$1" >/dev/null; then
             "$@"
@@ -204,32 +217,81 @@ program_names() {
     done
 }
 
+# trap_ending_signals: each of the ending signals ends the tour through on_signal.
+trap_ending_signals() {
+    local i
+    for i in "${!ending_signals[@]}"; do
+        # shellcheck disable=SC2064 # the name and status, now
+        trap "on_signal ${ending_signals[i]} ${ending_statuses[i]}" "${ending_signals[i]}"
+    done
+}
+
 # on_signal NAME STATUS: the tour ends on a signal; the clean-up runs to its end whatever
 # signal comes next.
 on_signal() {
-    trap '' INT TERM HUP
+    trap '' "${ending_signals[@]}"
     process[interrupted]=$1
     exit "$2"
 }
 
+# children VAR: the tour's own children, running or not, into VAR: a process started just
+# before a signal came, not yet in process_started, is among them.
+children() {
+    local -n children_into=$1
+    local children_task children_list children_pids
+    children_into=()
+    for children_task in "/proc/$$/task/"*/children; do
+        children_list=""
+        # no newline at its end
+        { read -r children_list <"$children_task"; } 2>/dev/null || [[ -n $children_list ]] || continue
+        split children_pids "$children_list"
+        children_into+=("${children_pids[@]}")
+    done
+}
+
+# stop_children SIGNAL PID...: sends SIGNAL to those of PID... that are the tour's own children:
+# one of them cannot be another's until the tour has waited for it.
+stop_children() {
+    local signal=$1 pid mine
+    shift
+    children mine
+    for pid in "$@"; do
+        [[ " ${mine[*]} " != *" $pid "* ]] || kill "-$signal" "$pid" 2>/dev/null || true
+    done
+}
+
 cleanup() {
-    local status=$? pid deadline=$((SECONDS + 2)) running=""
-    trap '' INT TERM HUP
+    local status=$? pid deadline=$((SECONDS + 2)) running="" mine=() living
+    trap '' "${ending_signals[@]}"
     trap - EXIT
-    set +e
+    # a signal that came while spawn started a job leaves job control on
+    set +em
     # A signal that came during `IFS= read` leaves that IFS in force here.
     IFS=$' \t\n'
-    if ((${#process_started[@]} > 0)); then
-        program_names running "${process_started[@]}"
+    children mine
+    if ((${#process_started[@]} + ${#mine[@]} > 0)); then
+        program_names running "${process_started[@]}" "${mine[@]}"
         stop TERM "${process_started[@]}"
-        for pid in "${process_started[@]}"; do
+        stop_children TERM "${mine[@]}"
+        for pid in "${process_started[@]}" "${mine[@]}"; do
             while alive "$pid" && ((SECONDS < deadline)); do
                 nap 0.02
             done
         done
         stop KILL "${process_started[@]}"
+        stop_children KILL "${mine[@]}"
     fi
-    wait 2>/dev/null
+    # The wait is bounded: what a KILL has not ended within two seconds more is left to init.
+    deadline=$((SECONDS + 2))
+    while children mine; do
+        living=false
+        for pid in "${mine[@]}"; do
+            ! alive "$pid" || living=true
+        done
+        if ! $living || ((SECONDS >= deadline)); then break; fi
+        nap 0.02
+    done
+    $living || wait 2>/dev/null
     write_record
     close_tour_fds
     cd /

@@ -97,7 +97,7 @@ build_programs() {
     fi
     # A change that relinks nothing (a comment in CMakeLists.txt) leaves the programs older
     # than it; marked up to date, they are not built again at every start.
-    touch -c -- "${tour_programs[@]/#*\//$programs_bin/}"
+    touch -c -- "${tour_programs[@]/#*\//"$programs_bin"/}"
 }
 
 # find_programs: $SYSLAB_BIN if set; else the programs beside the tour (installed); else

@@ -15,7 +15,7 @@ pty_keyboards=(keys.1 keys.2 keys.3)
 
 # pty_init: the keyboards.
 pty_init() {
-    mkfifo "${pty_keyboards[@]/#/${process[dir]}/}"
+    mkfifo "${pty_keyboards[@]/#/"${process[dir]}"/}"
 }
 
 # pty_script COMMAND: script running COMMAND through sh on a terminal of its own.

@@ -164,7 +164,7 @@ asked() {
 # worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
 question_entries=()
 number_questions() {
-    local path entry
+    local path entry keys
     local -A entries=() # each program's entries, in the order of the bank
     for entry in "${question_keys[@]}"; do
         entries[${entry%% *}]+="${entry#* } "
@@ -172,7 +172,8 @@ number_questions() {
     question_entries=()
     for path in "${tour_programs[@]}"; do
         selected_has "${path##*/}" || continue
-        for entry in ${entries[${path##*/}]:-}; do
+        split keys "${entries[${path##*/}]:-}" # a key * is a key, not the names here
+        for entry in "${keys[@]}"; do
             entry="${path##*/} $entry"
             question_entries+=("$path $entry")
             question[$entry.number]=${#question_entries[@]}

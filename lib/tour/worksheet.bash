@@ -39,20 +39,20 @@ worksheet_text() {
     done
 }
 
-# escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a bracket expression's insides)
-# led by a backslash, into VAR.
+# escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a backslash first) led by a
+# backslash, into VAR: one substitution per character, so a long line costs its length.
 escaped() {
-    local escaped_rest=$2 escaped_done="" escaped_char escaped_i
-    for ((escaped_i = 0; escaped_i < ${#escaped_rest}; escaped_i++)); do
-        escaped_char=${escaped_rest:escaped_i:1}
-        # shellcheck disable=SC2053 # CHARACTERS is a pattern
-        if [[ $escaped_char == [$3] ]]; then escaped_done+="\\$escaped_char"; else escaped_done+=$escaped_char; fi
+    local escaped_text=$2 escaped_char escaped_with escaped_i
+    for ((escaped_i = 0; escaped_i < ${#3}; escaped_i++)); do
+        escaped_char=${3:escaped_i:1} escaped_with="\\${3:escaped_i:1}"
+        [[ $escaped_text != *"$escaped_char"* ]] ||
+            escaped_text=${escaped_text//"$escaped_char"/"$escaped_with"}
     done
-    printf -v "$1" '%s' "$escaped_done"
+    printf -v "$1" '%s' "$escaped_text"
 }
 
 # The characters that CommonMark or pandoc's Markdown could take for markup, and GIFT's own.
-readonly markdown_special='\\`*_{}\[\]<>#|~^$@&' gift_special='\\~=#{}:'
+readonly markdown_special='\`*_{}[]<>#|~^$@&' gift_special='\~=#{}:'
 
 # worksheet_markdown: a title, a heading for each folder and program, each question a
 # paragraph of its own under its number; under each, room and a rule to write above, or the

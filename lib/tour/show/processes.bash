@@ -190,9 +190,8 @@ uncollected_said() {
     local uncollected_name="?"
     { read -r uncollected_name <"/proc/$2/comm"; } 2>/dev/null || true
     printf -v "$1" '%s' "process $2 ($uncollected_name), which has not collected it in 3 s: it stays a \
-zombie until that process waits for it or ends$( (($2 != 1)) || echo "; process 1 here is not an \
-init but a program that waits for its own children only, as in a container started without \
---init")"
+zombie until that process waits for it or ends$( (($2 != 1)) || echo "; process 1 here is no \
+init, as in a container started without --init, whose process 1 is its command")"
 }
 
 start_zombiemaker() {
