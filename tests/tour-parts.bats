@@ -267,6 +267,7 @@ called() {
         "escaped|escaped_|'a*b' '*'|a\\\\*b"
         "ps_row|row_|ps.view 42|1 S"
         "left_under|left_|4194305|"
+        "children|children_||~[0-9]+( [0-9]+)*"
         "uncollected_said|uncollected_|1|="
         "visible|visible_|\$'a\\001b'|a\\\\001b"
     )
