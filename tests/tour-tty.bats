@@ -81,8 +81,9 @@ waits_at() {
         done
         wait "$script_pid"
         output=$(tr -d '\r' <screen | sed 's/\x1b\[[0-9;]*m//g')
-        # the most screen rows between two pauses, each line counted as the rows it takes
-        [ "$(expand <<<"$output" | awk '/\[Enter/ { if (n > max) max = n; n = 0; next }
+        # the most screen rows between two pauses, each line counted as the rows it takes (a
+        # character of a picture's UTF-8 one column, as awk counts bytes)
+        [ "$(expand <<<"$output" | perl -CS -pe 's/[^\x00-\x7f]/x/g' | awk '/\[Enter/ { if (n > max) max = n; n = 0; next }
             { n += (length == 0 ? 1 : int((length + 79) / 80)) }
             END { print (n > max ? n : max) }')" -le $((rows - 2)) ]
         # every line of the listing and of lslocks, whatever pause fell among them

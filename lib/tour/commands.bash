@@ -3,8 +3,9 @@
 # in a second one that watches, and under strace where this machine allows it.
 
 # This part's state: commands[out] and commands[status], what the last command line printed
-# and its exit status; commands[strace], "yes" or "no" once strace has been tried.
-declare -gA commands=([out]="" [status]=0 [strace]="")
+# and its exit status; commands[strace] and commands[look], "yes" or "no" once strace and
+# syslab-look have been tried.
+declare -gA commands=([out]="" [status]=0 [strace]="" [look]="")
 
 # typed_at PROMPT COMMAND: runs a command line in the scratch directory as a user types it at
 # the terminal PROMPT names (none: the first), and shows it, its output (standard output and
@@ -59,6 +60,19 @@ strace_usable() {
         fi
     fi
     [[ ${commands[strace]} == yes ]]
+}
+
+# look_usable: whether syslab-look, which draws what the kernel holds, came with the programs
+# and is the one a command line finds.
+look_usable() {
+    if [[ -z ${commands[look]} ]]; then
+        commands[look]=no
+        # shellcheck disable=SC2154 # programs_bin: programs.bash's
+        if [[ -x $programs_bin/syslab-look && $(type -P syslab-look) -ef $programs_bin/syslab-look ]]; then
+            commands[look]=yes
+        fi
+    fi
+    [[ ${commands[look]} == yes ]]
 }
 
 # traced COMMAND: observes COMMAND under strace. LeakSanitizer cannot work under ptrace,

@@ -142,6 +142,12 @@ make_lab() {
     printf 'terminal finds its process id with pgrep, for example:\n\n'
     # shellcheck disable=SC2016 # printed for the user to type
     printf '    lslocks -p "$(pgrep -n -u "$USER" exclusivehold)"\n\n'
+    # shellcheck disable=SC2016 # printed for the user to type
+    [[ ! -x $programs_bin/syslab-look ]] ||
+        printf '%s\n' 'and syslab-look draws what the kernel holds (syslab-look(1)): the processes,' \
+            'their open files, the locks and the holes, for example:' '' \
+            '    syslab-look tree "$(pgrep -n -u "$USER" zombiemaker)"' \
+            '    syslab-look locks db.txt' ''
     printf 'The same command again puts every file back as new:\n\n'
     printf '    %s --lab %s%s%s\n' "$(tour_command)" "$quoted_dir" "$for" "$(variant_options)"
 }

@@ -124,6 +124,13 @@ find_programs() {
         selected_has "${path##*/}" || continue
         [[ -x $file ]] || missing+=("${path##*/}")
     done
+    # syslab-look, which draws the pictures, is run from there too.
+    file=$programs_bin/syslab-look
+    if [[ -L $file ]]; then
+        links+=("$file")
+    elif [[ -e $file ]]; then
+        files+=("$file")
+    fi
     # A program that is a link is checked where it leads, and all the way there.
     ((${#links[@]} == 0)) || mapfile -t -O "${#files[@]}" files < <(realpath -e -- "${links[@]}")
     trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$programs_bin" "${files[@]}"
@@ -141,7 +148,8 @@ find_programs() {
 # program must be found there before any other of its name.
 put_programs_on_path() {
     local entry path name dir dirs found other="" missed=()
-    local -A program=()
+    # The tools built and installed beside the programs are the tour's own too.
+    local -A program=([syslab-look]=1 [syslab-grade]=1)
     for path in "${tour_programs[@]}"; do
         program[${path##*/}]=1
     done
@@ -239,6 +247,15 @@ begin with # are the tour's remarks."
     done
     if ((${#left_out[@]} > 0)) && ! strace_usable; then
         note "no usable strace here (apt-get install strace): left out, the strace views of" \
+            "$(joined "${left_out[@]}")"
+    fi
+    left_out=()
+    for path in "${tour_programs[@]}"; do
+        name=${path##*/}
+        selected_has "$name" && [[ -n ${fact[$name.looks]:-} ]] && left_out+=("$name")
+    done
+    if ((${#left_out[@]} > 0)) && ! look_usable; then
+        note "no syslab-look with the programs in $programs_bin: left out, its pictures of" \
             "$(joined "${left_out[@]}")"
     fi
     if [[ -n $programs_unbuilt ]]; then

@@ -5,9 +5,11 @@
 # the lab itself, not in flood/, makes its five names there.
 # shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
 declare -gA fact
+fact[seekgap.looks]=yes
 fact[bytecat.traced]=yes
 fact[stdinwait.long]="stdinwait's 10-second time-out"
 fact[exclcreate.makes]="exclcreate.txt"
+fact[fdflood.looks]=yes
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
 fact[makelinks.makes]="four.txt@link five.txt"
@@ -136,8 +138,17 @@ show_seekgap() {
     # shellcheck disable=SC2154 # process: process.bash's state
     answer seekgap blocks "${blocks%% of*} of 512 bytes on ${process[file_system]}: the \
 ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
+    if ! look_usable; then
+        note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
+            "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
+        return 0
+    fi
     note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
-        "would take no disk space at all (try it after truncate -s 1M seekgap.txt)"
+        "takes no disk space at all:"
+    typed "truncate -s 1M seekgap.txt"
+    observe "syslab-look holes seekgap.txt"
+    note "its data and its hole, as lseek's SEEK_DATA and SEEK_HOLE find them: the hole has" \
+        "no blocks"
 }
 
 # observe_first_zero_byte PROGRAM KEY: observed, the offset of the first zero byte in the
@@ -270,6 +281,11 @@ show_fdflood() {
     observed_in fdflood each '^([0-9]+)$'
     answer fdflood each
     observe "ls -l flood"
+    if look_usable; then
+        observe "syslab-look files $pid"
+        note "one row for each name: each of its descriptors is an open file description of" \
+            "its own, a separate open"
+    fi
     ask fdflood running
     observe "ps -o pid,stat,cmd -p $pid"
     local state

@@ -1,6 +1,11 @@
 # shellcheck shell=bash
 # The locking folder: exclusivehold and sharedhold, each shown with the other.
 
+# What the tour knows of each program here (see fact in the tour).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
+declare -gA fact
+fact[sharedhold.looks]=yes
+
 # The file each program here needs in its lab (lib/tour/lab.bash writes it).
 seeds_exclusivehold() {
     lab_file 644 db.txt
@@ -113,6 +118,10 @@ show_sharedhold() {
     pty_show waiter
     lock_outcome sharedhold writer "${pty[waiter.program]}" WRITE
     show_locks "terminal 4" "${pty[waiter.program]}"
+    if look_usable; then
+        typed_at "terminal 4" "syslab-look locks db.txt"
+        note "the two readers hold the whole file; the writer waits in line behind them"
+    fi
     answer sharedhold writer
     note "Enter in terminal 1:"
     pty_type reader1 $'\n'

@@ -5,8 +5,12 @@
 # shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
 declare -gA fact
 fact[orphanmaker.long]=orphanmaker
+fact[orphanmaker.looks]=yes
 fact[zombiemaker.long]=zombiemaker
+fact[zombiemaker.looks]=yes
 fact[forkappend.makes]="forkappend.txt"
+fact[forkappend.traced]=yes
+fact[forkappend.looks]=yes
 
 # orphanmaker and zombiemaker, which run in the background while the others are shown: their
 # process ids, and the moments (in µs) and output sizes of what was seen of them.
@@ -50,6 +54,20 @@ ps_view() {
     printf '%s\n' "$now" >"$1.at"
 }
 
+# look_view FILE PID...: syslab-look's tree of PIDs, as a second terminal draws it, into FILE;
+# nothing where there is no syslab-look.
+look_view() {
+    look_usable || return 0
+    syslab-look tree "${@:2}" >"$1" 2>&1 || true
+}
+
+# show_look_view TERMINAL FILE PID...: the tree look_view drew into FILE, under its command line.
+show_look_view() {
+    look_usable || return 0
+    command_line "$1" "syslab-look tree ${*:3}"
+    show_output "$2"
+}
+
 # ps_row VAR FILE PID: the row of PID in the ps view FILE into VAR as "PPID STAT", empty when
 # the view has none.
 ps_row() {
@@ -88,6 +106,7 @@ start_orphanmaker() {
     local pid=${processes_demo[orphan_pid]} child=${processes_demo[orphan_child]} out=${process[dir]}/orphan.out
     wait_until "$ready_seconds" "orphanmaker going to sleep" both_asleep "$pid" "$child"
     ps_view "${process[dir]}/orphan.before" "$pid,$child"
+    look_view "${process[dir]}/orphan.look-before" "$pid" "$child"
     size_at "processes_demo[orphan_before_size]" "$out"
     spawn - watch_orphan "$child" "$pid" "${process[dir]}/orphan" "$out"
 }
@@ -106,6 +125,7 @@ watch_orphan() {
     now_us now
     printf '%s\n' "$now" >"$3.parent-end"
     ps_view "$3.after" "$1"
+    look_view "$3.look-after" "$1"
     size_at size "$4"
     printf '%s\n' "$size" >"$3.after.size"
     note_end "$1" "$3.child-end"
@@ -132,6 +152,7 @@ show_orphanmaker() {
     seconds_between seconds "$since" "$at"
     command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $parent,$child"
     show_output "$prefix.before"
+    show_look_view "second terminal, $seconds s in" "$prefix.look-before" "$parent" "$child"
     answer orphanmaker asleep
     note "both asleep (S); the child's parent (PPID) is orphanmaker"
 
@@ -153,6 +174,7 @@ show_orphanmaker() {
     seconds_between seconds "$since" "$after_at"
     command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $child"
     show_output "$prefix.after"
+    show_look_view "second terminal, $seconds s in" "$prefix.look-after" "$child"
     local adopter_name="?"
     { read -r adopter_name <"/proc/$adopter/comm"; } 2>/dev/null || true
     answer orphanmaker adopted "process $adopter, $adopter_name$( ((adopter == 1)) &&
@@ -199,6 +221,7 @@ start_zombiemaker() {
     local pid=${processes_demo[zombie_pid]} child=${processes_demo[zombie_child]} out=${process[dir]}/zombie.out
     wait_until "$ready_seconds" "zombiemaker's child ending" in_state "$child" Z
     ps_view "${process[dir]}/zombie.during" "$pid,$child"
+    look_view "${process[dir]}/zombie.look" "$pid"
     size_at "processes_demo[zombie_during_size]" "$out"
     watch_end "$pid" "${process[dir]}/zombie.end"
 }
@@ -220,6 +243,7 @@ show_zombiemaker() {
     seconds_between seconds "$since" "$at"
     command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $parent,$child"
     show_output "${process[dir]}/zombie.during"
+    show_look_view "second terminal, $seconds s in" "${process[dir]}/zombie.look" "$parent"
     answer zombiemaker zombie
     note "the child is a zombie (Z, <defunct>): ended, its exit status not yet collected"
 
@@ -266,4 +290,54 @@ show_forkappend() {
     answer forkappend size
     note "${variant[forkappend_bytes]} bytes: ${variant[forkappend_runs]} records of each," \
         "never overwritten, in the scheduler's order"
+    strace_usable && look_usable && show_shared_description
+}
+
+# forked_under TRACER: whether strace's child is forkappend, and has forked (strace's first child
+# may be one of its own, which tries what the kernel allows before it starts the program).
+forked_under() {
+    local parent name=""
+    first_child parent "$1"
+    [[ -n $parent ]] && { read -r name <"/proc/$parent/comm"; } 2>/dev/null &&
+        [[ $name == forkappend ]] && has_child "$parent"
+}
+
+# both_written PARENT CHILD SIZE: whether both processes are still there, held by strace after
+# their writes, and forkappend.txt has grown to SIZE.
+both_written() {
+    in_state "$1" t && in_state "$2" t && holds_bytes forkappend.txt "$3"
+}
+
+# show_shared_description: forkappend once more, each write held for a while by strace, so that
+# a second terminal sees the one open file description both processes write through.
+show_shared_description() {
+    local tracer parent child size
+    # Without -o strace lets a signal end it at once, even while it holds a process.
+    local words=(strace -f -qq -e trace=write -e inject=write:delay_exit=60s forkappend)
+    note "once more, strace holding each process after its write, so that a second terminal" \
+        "sees them both"
+    size_at size forkappend.txt
+    command_line "" "${words[*]} 2>/dev/null &"
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 spawn tracer "${words[@]}" \
+        </dev/null >/dev/null 2>&1
+    emit "" "[1] $tracer"
+    wait_until "$ready_seconds" "forkappend forking under strace" forked_under "$tracer"
+    first_child parent "$tracer"
+    first_child child "$parent"
+    wait_until "$ready_seconds" "both records written" both_written "$parent" "$child" \
+        "$((size + 30))"
+    observe "ls -l /proc/$parent/fd/3 /proc/$child/fd/3"
+    note "two links to one path, as two separate opens would show; the kernel knows more:"
+    observe "syslab-look files $parent $child"
+    note "descriptor 3 of both is one row, one open file description: its offset, at the end" \
+        "of the file after both writes, is theirs together, and O_APPEND moves it for both"
+    command_line "second terminal" "kill $tracer"
+    # strace, stopped, lets them go on: each closes its descriptor and ends.
+    kill -TERM "$tracer"
+    wait "$tracer" || true
+    wait_until "$ready_seconds" "forkappend ending" has_ended "$parent"
+}
+
+has_ended() { # PID: gone, or a zombie waiting for the process that adopted it
+    [[ ! -e /proc/$1 ]] || in_state "$1" Z
 }
