@@ -141,13 +141,14 @@ EOF
     done
     [ ! -e lab ]
     [ -z "$(compgen -G "syslab-tour.*")" ]
-    # and a good one replaces the entry of its key
-    printf '@seekgap gap\nQ: reworded\nA: new\n' >own/mine.txt
+    # and a good one replaces the entry of its key, and adds a key of its own, even *
+    printf '@seekgap gap\nQ: reworded\nA: new\n\n@seekgap *\nQ: starred\nA: s\n' >own/mine.txt
     run "$tour" --worksheet --answers --questions own seekgap
     [ "$status" -eq 0 ]
     grep -qx '  2. reworded' <<<"$output"
     grep -qx '     Answer: new' <<<"$output"
-    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 3 ]
+    grep -qx '  4. starred' <<<"$output"
+    [ "$(grep -c '^ *[0-9]*\. ' <<<"$output")" -eq 4 ]
 }
 
 @test "lab: what a lab may hold, and a directory it did not make refused as it is" {

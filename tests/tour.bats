@@ -267,6 +267,15 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$(awk '/^\[Enter/ { if (n > max) max = n; n = 0; next } { n++ }
         END { print (n > max ? n : max) }' <<<"$output")" -le 22 ]
     grep -q '^\[Enter for more\]' <<<"$output"
+    # sizes no terminal has are taken as unknown: 24 by 80
+    local size
+    for size in 18446744073709551616 18446744073709551615 0; do
+        TMPDIR=$PWD run --separate-stderr bash -c \
+            "yes '' | COLUMNS=$size LINES=$size timeout 30 '$tour' --step sharedhold"
+        [[ $status == 0 && -z $stderr && $(awk '/^\[Enter/ { if (n > max) max = n; n = 0; next }
+            { n++ } END { print (n > max ? n : max) }' <<<"$output") -le 22 ]] ||
+            row_fails "COLUMNS=LINES=$size" "$status $stderr" "0"
+    done
 }
 
 @test "tour: a wrong name or option, or options that do nothing together: the usage, status 2" {
