@@ -290,7 +290,9 @@ show_forkappend() {
     answer forkappend size
     note "${variant[forkappend_bytes]} bytes: ${variant[forkappend_runs]} records of each," \
         "never overwritten, in the scheduler's order"
-    strace_usable && look_usable && show_shared_description
+    if strace_usable && look_usable; then
+        show_shared_description
+    fi
 }
 
 # forked_under TRACER: whether strace's child is forkappend, and has forked (strace's first child
