@@ -14,6 +14,10 @@ setup() {
     source "$tour"
 }
 
+teardown() {
+    [[ -z ${sleeper:-} ]] || kill "$sleeper" 2>/dev/null || true
+}
+
 # keys_of NAME: the key of each question of a student's sheet, one a line (empty: free).
 keys_of() {
     local entry key
@@ -109,7 +113,6 @@ EOF
     local rows=(
         # what is broken | the error
         "unset -f show_seekgap|seekgap is in programs.list but no show_seekgap is in lib/tour/show/files.bash"
-        "fact[niceset.asks]+=' nokey'|show_niceset asks \"niceset nokey\", which no question file holds"
         "question_keys=(\"\${question_keys[@]/pidtimer ticks/}\")|pidtimer has no question in questions/procinfo.txt"
     )
     local row breaking error
@@ -120,10 +123,10 @@ EOF
             row_fails "$breaking" "$status $stderr" "2 tour: broken link: $error"
     done
 
-    # A view that asks for a question its facts do not name stops the tour, not just --ask.
+    # A view that asks for a question its folder's file does not hold stops the tour, not just --ask.
     # shellcheck disable=SC2034 # read by ask
-    asking=true
-    outcome 1 "" "tour: show_seekgap asks \"seekgap nokey\", which fact[seekgap.asks] does not name" \
+    opt[ask]=true
+    outcome 1 "" "tour: show_seekgap asks \"seekgap nokey\", which the tour's own question files do not hold" \
         ask seekgap nokey
 
     # A teacher's broken file stops every mode before anything runs.
@@ -219,4 +222,116 @@ EOF
     local differ
     differ=$(paste <(keys_of "Ann Lee") <(keys_of Bo) | awk -F '\t' '$1 != $2' | wc -l)
     ((differ >= 8)) || row_fails "Ann Lee and Bo" "$differ differ" "8 or more"
+}
+
+# called NAME FUNCTION ARGUMENT...: FUNCTION NAME ARGUMENT..., then what NAME holds (its words
+# joined by a space) and a dot. No locals of its own, so that none hides NAME.
+called() {
+    unset "$1"
+    "$2" "$1" "${@:3}" >/dev/null 2>&1
+    eval "printf '%s.' \"\${$1[*]}\""
+}
+
+@test "out-parameters: a function given a variable's name fills it whatever the name, its locals prefixed" {
+    local seventy=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa
+    printf abcdefg >file
+    printf '  PID  PPID STAT CMD\n   42     1 S    x\n' >ps.view
+    printf 'typed\n' >typed
+    exec {keys}<typed
+    output[keys]=$keys
+    # a process named as a program, a child of this shell
+    cp "$(command -v sleep)" forkpids
+    ./forkpids 30 &
+    sleeper=$!
+    local parent=$BASHPID
+    wait_for 5 prints "S $parent" state_ppid "$sleeper"
+    local rows=(
+        # function|the prefix of its locals|its arguments after the name|what the name holds
+        # after (= as for a name of no function's, ~ a pattern)
+        "split|split_|'a  b c'|a b c"
+        "wrap|wrap_|'# ' '- ' '$seventy bbbbbb'|# $seventy - bbbbbb"
+        "listed|listed_|A B C|A, B and C"
+        "rows_of|rows_|$(printf '%090d' 0)|2"
+        "read_line|read_|'> '|typed"
+        "read_file|file_|file 2 5|cde"
+        "size_at|size_|file|7"
+        "stat_field|field_|$sleeper 3|S"
+        "first_child|child_|$parent|$sleeper"
+        "program_names|names_|$sleeper|forkpids"
+        "seconds_between|between_|0 1250000|1.3"
+        "spawn|spawn_|true|~[0-9]+"
+        "autogroup_said|autogroup_||="
+        "processor_said|processor_||="
+        "text_of_size|sized_|5 ab|ab a\n"
+        "fill|fill_|'{bytecat_bytes} bytes'|33 bytes"
+        "unknown_placeholder|placeholder_|'a {nosuch} b'|{nosuch}"
+        "escaped|escaped_|'a*b' '*'|a\\\\*b"
+        "ps_row|row_|ps.view 42|1 S"
+        "left_under|left_|4194305|"
+        "children|children_||~[0-9]+( [0-9]+)*"
+        "uncollected_said|uncollected_|1|="
+        "visible|visible_|\$'a\\001b'|a\\\\001b"
+    )
+    local row function prefix arguments expected word name names got
+    for row in "${rows[@]}"; do
+        IFS='|' read -r function prefix arguments expected <<<"$row"
+        eval "arguments=($arguments)"
+        [[ $expected != = ]] || expected=$(called oracle "$function" "${arguments[@]}")
+        expected=${expected%.}
+        printf -v expected '%b' "$expected"
+        # its locals but the shell's own, each given without the prefix
+        names=()
+        for word in $(declare -f "$function" | sed -n 's/^ *local \(-[a-zA-Z]* \)*//p'); do
+            [[ $word =~ ^([A-Za-z_][A-Za-z0-9_]*)(=|;|$) ]] || continue
+            [[ ${BASH_REMATCH[1]} != IFS && ${BASH_REMATCH[1]} != LC_ALL ]] || continue
+            names+=("${BASH_REMATCH[1]}")
+        done
+        ((${#names[@]} > 0)) || row_fails "$function" "no locals" "locals named $prefix*"
+        for name in "${names[@]}"; do
+            got=$(called "${name#"$prefix"}" "$function" "${arguments[@]}")
+            got=${got%.}
+            if [[ $expected == "~"* ]]; then
+                [[ $got =~ ^${expected#"~"}$ ]] || row_fails "$function ${name#"$prefix"}" "$got" "$expected"
+            else
+                [[ $got == "$expected" ]] || row_fails "$function ${name#"$prefix"}" "$got" "$expected"
+            fi
+        done
+        # and so a local added later cannot take a name a caller uses
+        for name in "${names[@]}"; do
+            [[ $name == "$prefix"* ]] || row_fails "$function" "a local $name" "locals named $prefix*"
+        done
+    done
+}
+
+@test "--step: what a wait runs or shows is shown as --step shows it, the flag not hidden" {
+    local rows=(
+        # what runs after parse_arguments --step | status | output | error
+        'wait_until 1 "the line" emit "" shown|0|shown|'
+        'process_init && pty_init && pty_start t "echo once" && pty_wait_for t never|1|once|tour: echo did not print "never" (within 10 s)'
+    )
+    local row commands code out error
+    for row in "${rows[@]}"; do
+        IFS='|' read -r commands code out error <<<"$row"
+        TMPDIR=$PWD run --separate-stderr timeout 20 bash -c \
+            "source '$tour'; set -euo pipefail; parse_arguments --step; $commands"
+        [[ $status == "$code" && $output == "$out" && $stderr == "$error" ]] ||
+            row_fails "$commands" "$status $output $stderr" "$code $out $error"
+    done
+}
+
+@test "names: the tour and the tests that source it never define the same function or variable" {
+    local bash_own tour_own tests_own both
+    bash_own=$(bash -c 'compgen -v; compgen -A function' | sort -u)
+    tour_own=$(bash -c "source '$tour'; compgen -v; compgen -A function" | sort -u |
+        comm -23 - <(printf '%s\n' "$bash_own"))
+    tests_own=$(
+        bash -c "bats_require_minimum_version() { :; }; BATS_TEST_DIRNAME='$BATS_TEST_DIRNAME'
+            source '$BATS_TEST_DIRNAME/helper.bash'; compgen -v; compgen -A function"
+        # the functions of the test files that source the tour
+        sed -n 's/^\([a-z_]*\)() {$/\1/p' "$BATS_TEST_DIRNAME"/tour-parts.bats "$BATS_TEST_DIRNAME"/tour.bats
+    )
+    tests_own=$(sort -u <<<"$tests_own" | comm -23 - <(printf '%s\n' "$bash_own"))
+    both=$(comm -12 <(printf '%s\n' "$tour_own") <(printf '%s\n' "$tests_own") |
+        grep -vx 'BASH_REMATCH\|PIPESTATUS\|bats_require_minimum_version' | paste -sd ' ')
+    [[ -z $both ]] || row_fails "the tour and tests/helper.bash" "$both" ""
 }

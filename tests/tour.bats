@@ -260,6 +260,15 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$(readlink "$kept/four.txt")" = three.txt ]
     # seekgap's 30 bytes, made a megabyte by truncate -s 1M for syslab-look's picture of holes
     [ "$(wc -c <"$kept/seekgap.txt")" -eq "$([[ -x $SYSLAB_BIN/syslab-look ]] && echo 1048576 || echo 30)" ]
+    # the programs without syslab-look beside them: its pictures left out, and the tour goes on
+    local name
+    mkdir alone
+    for name in "${programs[@]}"; do
+        [[ ! -e $SYSLAB_BIN/$name ]] || ln -s "$SYSLAB_BIN/$name" alone/
+    done
+    SYSLAB_BIN=$PWD/alone TMPDIR=$PWD run --separate-stderr timeout 30 "$tour" forkappend
+    [[ $status == 0 && ${lines[-1]} == "The tour is over." ]] ||
+        row_fails "forkappend without syslab-look" "$status ${lines[-1]}" "0 The tour is over."
 
     # --step: a pause at least every 22 lines, a long step paused within
     TMPDIR=$PWD run bash -c "yes '' | timeout 30 '$tour' --step exclusivehold sharedhold"

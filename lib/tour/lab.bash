@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The files the programs use, put into the tour's scratch directory or into a lab that
 # students work in (--lab DIR), renewed when the tour made it before and refused otherwise.
 #
@@ -6,48 +6,62 @@
 # only a lab of its own; a student's it makes as that student (--for USER), through setpriv
 # in a session of its own, holding no descriptor of root's but the pipes root reads.
 
-lab_writer="" # the executable lab-writer beside the tour's parts, set by the tour
-lab_for="" # --for USER: whom root makes the lab for, as that user
+# shellcheck disable=SC2154 # share: the tour's
+lab_writer=$share/lib/tour/lab-writer # the executable that writes the lab, beside the parts
 
-# lab_names KIND: the names that fact[PROGRAM.KIND] gives (needs: what the programs read,
-# makes: what they make), each once, in the order of the programs. A name NAME@KIND says what
-# it is when it is not a plain file: @link, a symbolic link; @empty, an empty file.
-lab_names() {
-    local path name names=" "
-    for path in "${programs[@]}"; do
-        for name in ${fact[${path##*/}.$1]:-}; do
-            [[ $names == *" $name "* ]] || names+="$name "
-        done
+# The files a lab starts with, as each program's seeds_PROGRAM in its folder's show file says
+# (lab_gather asks them), as lab-writer takes them: MODE:NAME:TEXT, a file NAME of mode MODE
+# holding TEXT, its directories made by entries before it; MODE:NAME/:, a directory.
+lab_entries=()
+
+# lab_file MODE NAME [TEXT]: a file of the lab, for a show file's seeds_PROGRAM; a name two
+# programs need is made once.
+lab_file() {
+    local entry
+    for entry in "${lab_entries[@]}"; do
+        [[ ${entry#*:} != "$2:"* ]] || return 0
     done
+    lab_entries+=("$1:$2:${3:-}")
+}
+
+# lab_gather: lab_entries from the programs' seeds_PROGRAM, in the order of the programs.
+lab_gather() {
+    local path
+    lab_entries=()
+    # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+    for path in "${tour_programs[@]}"; do
+        ! declare -F "seeds_${path##*/}" >/dev/null || "seeds_${path##*/}"
+    done
+}
+
+# lab_names KIND: the names of the files the programs need (KIND needs, the files their
+# seeds_PROGRAM make), or of those they make (KIND makes, as fact[PROGRAM.makes] gives them),
+# each once, in the order of the programs. A name NAME@KIND says what it is when it is not a
+# plain file: @link, a symbolic link; @empty, an empty file.
+lab_names() {
+    local path name names=" " entry
+    if [[ $1 == needs ]]; then
+        lab_gather
+        for entry in "${lab_entries[@]}"; do
+            name=${entry#*:}
+            name=${name%%:*}
+            [[ $name == */ ]] || names+="$name "
+        done
+    else
+        for path in "${tour_programs[@]}"; do
+            for name in ${fact[${path##*/}.$1]:-}; do
+                [[ $names == *" $name "* ]] || names+="$name "
+            done
+        done
+    fi
     names=${names:1}
     printf '%s' "${names% }"
 }
 
-# lab_files ARRAY: the files every lab and scratch directory starts with, as lab-writer takes
-# them (MODE:NAME:TEXT, a directory MODE:NAME/:); seekgap.txt and bytecat.txt hold
-# $seekgap_text and $bytecat_text (lib/tour/variants.bash).
-# shellcheck disable=SC2016 # childprog_out's own $0, $# and $*
-lab_files() {
-    local -n files_into=$1
-    files_into=(
-        "755:childprog/:"
-        "644:db.txt:"
-        "644:seekgap.txt:$seekgap_text"
-        "644:bytecat.txt:$bytecat_text"
-        $'644:three.txt:The target of the links.\n'
-        $'644:lsdemo.txt:A file to list.\n'
-        "755:childprog/childprog_out:#!/bin/sh
-# Stands in for a program of your own: prints the arguments it was started with.
-echo \"childprog_out started as \$0, with \$# argument(s): \$*\"
-"
-    )
-}
-
-# seed DIR: puts the programs' files into DIR, as new.
-seed() {
-    local files
-    lab_files files
-    (cd -P -- "$1" && "$lab_writer" --here "${files[@]}" </dev/null)
+# lab_seed DIR: puts the programs' files into DIR, as new.
+lab_seed() {
+    lab_gather
+    (cd -P -- "$1" && "$lab_writer" --here "${lab_entries[@]}" </dev/null)
 }
 
 # writer_errors: the writer's standard error, each line printed with its control characters
@@ -82,7 +96,7 @@ run_writer() {
 # when this tour made it before; DIR holding anything else is left as it is. As root, for a
 # user named with --for, all of it is written as that user.
 make_lab() {
-    local given=$1 path=$1 uid=$EUID gid needs names lab quoted_dir quoted_bin for="" files run
+    local given=$1 path=$1 uid=$EUID gid needs names lab quoted_dir quoted_bin for="" run
     local shown
     while [[ $path == */ && $path != / ]]; do
         path=${path%/}
@@ -91,18 +105,19 @@ make_lab() {
     "" | . | ..) fail "$given: name the lab's own directory, not / . or .." ;;
     esac
     [[ $path == /* ]] || path=${PWD%/}/$path
-    if [[ -n $lab_for ]]; then
-        uid=$(id -u -- "$lab_for" 2>/dev/null) || fail "--for $lab_for: no such user"
-        ((uid == EUID || EUID == 0)) || fail "--for $lab_for: only root makes a lab for another user"
-        ((uid == 0)) || for=" --for $lab_for"
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    if [[ -n ${opt[for]} ]]; then
+        uid=$(id -u -- "${opt[for]}" 2>/dev/null) || fail "--for ${opt[for]}: no such user"
+        ((uid == EUID || EUID == 0)) || fail "--for ${opt[for]}: only root makes a lab for another user"
+        ((uid == 0)) || for=" --for ${opt[for]}"
     fi
     find_programs
     needs=$(lab_names needs)
     names="$needs $(lab_names makes)"
-    lab_files files
-    run=("$lab_writer" "$given" "$path" "$names" "${files[@]}")
+    lab_gather
+    run=("$lab_writer" "$given" "$path" "$names" "${lab_entries[@]}")
     if ((uid != EUID)); then
-        gid=$(id -g -- "$lab_for")
+        gid=$(id -g -- "${opt[for]}")
         run=(setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- "${run[@]}")
     else
         ((EUID != 0)) || roots_own "$given" "$path"
@@ -111,7 +126,8 @@ make_lab() {
     visible shown "$lab"
 
     printf -v quoted_dir '%q' "$lab"
-    printf -v quoted_bin '%q' "$bin_dir"
+    # shellcheck disable=SC2154 # programs_bin: programs.bash's
+    printf -v quoted_bin '%q' "$programs_bin"
     printf 'The lab is ready in %s:\n' "$shown"
     printf '  %s\n\n' "$needs"
     printf 'In each of two terminals, enter:\n\n'
@@ -119,7 +135,7 @@ make_lab() {
     # The programs in /usr/bin (the package) are on every login's PATH already; put first,
     # /usr/bin would come before /usr/local/bin.
     # shellcheck disable=SC2016 # printed for the user to type
-    [[ $bin_dir == /usr/bin || $bin_dir == /bin ]] ||
+    [[ $programs_bin == /usr/bin || $programs_bin == /bin ]] ||
         printf '    export PATH=%s:"$PATH"\n' "$quoted_bin"
     printf '\n'
     printf 'Then run a program in one terminal and watch it from the other. The second\n'
@@ -127,7 +143,7 @@ make_lab() {
     # shellcheck disable=SC2016 # printed for the user to type
     printf '    lslocks -p "$(pgrep -n -u "$USER" exclusivehold)"\n\n'
     # shellcheck disable=SC2016 # printed for the user to type
-    [[ ! -x $bin_dir/syslab-look ]] ||
+    [[ ! -x $programs_bin/syslab-look ]] ||
         printf '%s\n' 'and syslab-look draws what the kernel holds (syslab-look(1)): the processes,' \
             'their open files, the locks and the holes, for example:' '' \
             '    syslab-look tree "$(pgrep -n -u "$USER" zombiemaker)"' \

@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # What the tour can see of this machine, for the answers that depend on it: the tour's
 # capabilities and limits (its programs inherit them), autogroup, a virtual machine and
 # page-table isolation. Read with builtins from /proc and /sys.
@@ -28,9 +28,9 @@ who_asks() {
 
 # autogroup_said VAR: what autogroup means here for two terminals and their nice values.
 autogroup_said() {
-    local enabled=""
-    { read -r enabled </proc/sys/kernel/sched_autogroup_enabled; } 2>/dev/null || true
-    case $enabled in
+    local autogroup_enabled=""
+    { read -r autogroup_enabled </proc/sys/kernel/sched_autogroup_enabled; } 2>/dev/null || true
+    case $autogroup_enabled in
     1) printf -v "$1" '%s' "autogroup is on here (/proc/sys/kernel/sched_autogroup_enabled is 1): \
 the programs of two terminals are two sessions, which share a busy processor equally whatever \
 their nice values; nice weighs processes within one session" ;;
@@ -44,17 +44,17 @@ the others" ;;
 # processor_said VAR: what the processor and the kernel make one getpid cost: a virtual
 # machine (the hypervisor flag) and page-table isolation (PTI) each make it dearer.
 processor_said() {
-    local key line flags="" meltdown="" processor_text
-    while IFS=: read -r key line; do
-        [[ $key == flags* ]] && flags=" $line " && break
+    local processor_key processor_line processor_flags="" processor_meltdown="" processor_text
+    while IFS=: read -r processor_key processor_line; do
+        [[ $processor_key == flags* ]] && processor_flags=" $processor_line " && break
     done </proc/cpuinfo
-    { read -r meltdown </sys/devices/system/cpu/vulnerabilities/meltdown; } 2>/dev/null || true
-    if [[ $flags == *" hypervisor "* ]]; then
+    { read -r processor_meltdown </sys/devices/system/cpu/vulnerabilities/meltdown; } 2>/dev/null || true
+    if [[ $processor_flags == *" hypervisor "* ]]; then
         processor_text="this is a virtual machine (the processor shows the hypervisor flag)"
     else
         processor_text="this looks like a physical machine (no hypervisor flag)"
     fi
-    if [[ $meltdown == *PTI* || $flags == *" pti "* ]]; then
+    if [[ $processor_meltdown == *PTI* || $processor_flags == *" pti "* ]]; then
         processor_text+=", with page-table isolation on, which makes every entry into the kernel dearer"
     else
         processor_text+=", without page-table isolation"

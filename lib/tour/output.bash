@@ -1,15 +1,17 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The tour's output: colours, wrapping at 78 columns, headings and remarks, command lines as a
 # user types them, a program's output, and with --step the pauses between screenfuls.
 
 readonly width=78 # the tour wraps its own lines here, so each fits 80 columns
 
-rows_shown=0     # screen rows printed since the last pause
-screen_rows=24   # the terminal's size, for --step: rows per page, and columns per row
-screen_columns=80
+# This part's state: output[shown], the screen rows printed since the last pause;
+# output[rows] and output[columns], the terminal's size, for --step; output[keys], the
+# descriptor the tour reads Enter from: its standard input as it was at the start.
+declare -gA output=([shown]=0 [rows]=24 [columns]=80 [keys]=0)
 
 # set_styles: the escape sequences of each kind of line, on a terminal without NO_COLOR.
 set_styles() {
+    # shellcheck disable=SC2034 # style_question, style_answer: read by questions.bash
     if [[ -t 1 && -z ${NO_COLOR:-} ]]; then
         style_folder=$'\e[1;35m' style_heading=$'\e[1;36m' style_command=$'\e[1m'
         style_note=$'\e[2m' style_question=$'\e[1;33m' style_answer=$'\e[32m'
@@ -21,22 +23,29 @@ set_styles() {
 }
 set_styles
 
-keys=0 # the descriptor the tour reads Enter from: its standard input as it was at the start
+# output_init: the keyboard, and with --step the screen's size.
+output_init() {
+    open_keys
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    ! ${opt[step]} || measure_screen
+}
 
 # open_keys: keeps the tour's standard input as it was at the start (the terminal, or the pipe
 # a test types into) on a descriptor of its own, so that a pause never reads from the data it
 # is showing.
 open_keys() {
+    local keys
     exec {keys}<&0
-    open_fds[keys]=1
+    output[keys]=$keys
+    hold_fd "$keys"
 }
 
 # discard_typed_ahead: drops the lines typed while the tour was showing, so that an Enter
 # pressed early does not answer the next pause. Only a terminal; a pipe is read as it is.
 discard_typed_ahead() {
-    [[ -t $keys ]] || return 0
-    while read -r -t 0 -u "$keys"; do
-        read -r -u "$keys" _ || break
+    [[ -t ${output[keys]} ]] || return 0
+    while read -r -t 0 -u "${output[keys]}"; do
+        read -r -u "${output[keys]}" _ || break
     done
 }
 
@@ -47,14 +56,15 @@ read_line() {
     discard_typed_ahead
     printf '%s%s%s' "$style_note" "$2" "$style_reset"
     read_into=""
-    IFS= read -r -u "$keys" read_into || true
-    [[ -t $keys ]] || printf '\n'
-    rows_shown=0
+    # shellcheck disable=SC2034 # read_into: the caller's variable, assigned through this nameref
+    IFS= read -r -u "${output[keys]}" read_into || true
+    [[ -t ${output[keys]} ]] || printf '\n'
+    output[shown]=0
 }
 
 # at_terminal: whether the tour talks with someone at a terminal (not a pipe or a file).
 at_terminal() {
-    [[ -t $keys && -t 1 ]]
+    [[ -t ${output[keys]} && -t 1 ]]
 }
 
 # pause PROMPT: waits for Enter (a line, or the end of the input).
@@ -67,38 +77,38 @@ pause() {
 # terminal; 24 by 80 when neither tells (a terminal of 0 by 0 tells nothing).
 measure_screen() {
     local size=""
-    [[ ! -t $keys ]] || size=$(stty size <&"$keys" 2>/dev/null) || size=""
+    [[ ! -t ${output[keys]} ]] || size=$(stty size <&"${output[keys]}" 2>/dev/null) || size=""
     [[ $size =~ ^([1-9][0-9]*)\ ([1-9][0-9]*)$ ]] &&
-        screen_rows=${BASH_REMATCH[1]} screen_columns=${BASH_REMATCH[2]}
+        output[rows]=${BASH_REMATCH[1]} output[columns]=${BASH_REMATCH[2]}
     # a size of more than six digits is no terminal's, and would overflow the arithmetic
-    [[ ${LINES:-} =~ ^[1-9][0-9]{0,5}$ ]] && screen_rows=$LINES
-    [[ ${COLUMNS:-} =~ ^[1-9][0-9]{0,5}$ ]] && screen_columns=$COLUMNS
-    ((screen_rows >= 4)) || screen_rows=4
+    [[ ${LINES:-} =~ ^[1-9][0-9]{0,5}$ ]] && output[rows]=$LINES
+    [[ ${COLUMNS:-} =~ ^[1-9][0-9]{0,5}$ ]] && output[columns]=$COLUMNS
+    ((output[rows] >= 4)) || output[rows]=4
     return 0
 }
 
 # rows_of VAR LINE: how many rows of the screen LINE takes, tabs and wrapping counted.
 rows_of() {
-    local rest=$2 columns=0 piece
-    while [[ $rest == *$'\t'* ]]; do
-        piece=${rest%%$'\t'*}
-        rest=${rest#*$'\t'}
-        columns=$(((columns + ${#piece}) / 8 * 8 + 8))
+    local rows_rest=$2 rows_columns=0 rows_piece
+    while [[ $rows_rest == *$'\t'* ]]; do
+        rows_piece=${rows_rest%%$'\t'*}
+        rows_rest=${rows_rest#*$'\t'}
+        rows_columns=$(((rows_columns + ${#rows_piece}) / 8 * 8 + 8))
     done
-    columns=$((columns + ${#rest}))
-    printf -v "$1" '%d' $((columns == 0 ? 1 : (columns + screen_columns - 1) / screen_columns))
+    rows_columns=$((rows_columns + ${#rows_rest}))
+    printf -v "$1" '%d' $((rows_columns == 0 ? 1 : (rows_columns + output[columns] - 1) / output[columns]))
 }
 
 # emit STYLE LINE: prints one line; with --step it first pauses when the line would push the
 # first row shown since the last pause off the screen (a row is kept for the pause's prompt).
 emit() {
     local rows
-    if $step; then
+    if ${opt[step]}; then
         rows_of rows "$2"
-        if ((rows_shown > 0 && rows_shown + rows > screen_rows - 2)); then
+        if ((output[shown] > 0 && output[shown] + rows > output[rows] - 2)); then
             pause "[Enter for more]"
         fi
-        rows_shown=$((rows_shown + rows))
+        output[shown]=$((output[shown] + rows))
     fi
     if [[ -n $1 ]]; then
         printf '%s%s%s\n' "$1" "$2" "$style_reset"
@@ -115,6 +125,7 @@ split() {
     local IFS=${3-$' \t\n'} -
     set -f
     # shellcheck disable=SC2206 # split on purpose, with globbing off
+    # shellcheck disable=SC2034 # split_into: the caller's variable, assigned through this nameref
     split_into=($2)
 }
 
@@ -122,22 +133,22 @@ split() {
 # line led by FIRST, the others by NEXT. A word longer than a line stands alone on its line.
 wrap() {
     local -n wrap_into=$1
-    local prefix=$2 line rest words room
-    split words "$4"
-    rest=${words[*]} # the words, one space between each
+    local wrap_prefix=$2 wrap_line wrap_rest wrap_words wrap_room
+    split wrap_words "$4"
+    wrap_rest=${wrap_words[*]} # the words, one space between each
     wrap_into=()
-    while [[ -n $rest ]]; do
-        room=$((width - ${#prefix}))
-        if ((${#rest} <= room)); then
-            line=$rest
-        elif [[ ${rest:0:room+1} =~ ^(.*)\  ]]; then
-            line=${BASH_REMATCH[1]} # up to the last space that leaves it room
+    while [[ -n $wrap_rest ]]; do
+        wrap_room=$((width - ${#wrap_prefix}))
+        if ((${#wrap_rest} <= wrap_room)); then
+            wrap_line=$wrap_rest
+        elif [[ ${wrap_rest:0:wrap_room+1} =~ ^(.*)\  ]]; then
+            wrap_line=${BASH_REMATCH[1]} # up to the last space that leaves it room
         else
-            line=${rest%% *} # a word longer than the line, alone
+            wrap_line=${wrap_rest%% *} # a word longer than the line, alone
         fi
-        rest=${rest:${#line}+1}
-        wrap_into+=("$prefix$line")
-        prefix=$3
+        wrap_rest=${wrap_rest:${#wrap_line}+1}
+        wrap_into+=("$wrap_prefix$wrap_line")
+        wrap_prefix=$3
     done
 }
 
@@ -204,19 +215,19 @@ command_line() {
 # read_file VAR FILE [FROM [TO]]: the bytes of FILE from offset FROM (up to offset TO) into VAR.
 read_file() {
     local -n file_into=$1
-    local LC_ALL=C from=${3:-0}
+    local LC_ALL=C file_from=${3:-0}
     file_into=""
     IFS= read -r -d '' file_into <"$2" || true
-    file_into=${file_into:from}
-    [[ -z ${4:-} ]] || file_into=${file_into:0:$4 - from}
+    file_into=${file_into:file_from}
+    [[ -z ${4:-} ]] || file_into=${file_into:0:$4 - file_from}
 }
 
 # size_at VAR FILE: FILE's size in bytes into VAR.
 size_at() {
-    local text
-    read_file text "$2"
+    local size_text
+    read_file size_text "$2"
     local LC_ALL=C
-    printf -v "$1" '%d' "${#text}"
+    printf -v "$1" '%d' "${#size_text}"
 }
 
 # show_text TEXT: what a program printed, line by line, carriage returns of the terminal
@@ -247,16 +258,18 @@ show_output() {
 # cannot move the cursor or rewrite what the terminal shows. One substitution per character.
 visible() {
     local -n visible_into=$1
-    local text=$2 code char octal
-    if [[ $text == *[[:cntrl:]]* ]]; then
-        for code in {1..31} 127; do
-            printf -v octal '\\%03o' "$code"
+    local visible_text=$2 visible_code visible_char visible_octal
+    if [[ $visible_text == *[[:cntrl:]]* ]]; then
+        for visible_code in {1..31} 127; do
+            printf -v visible_octal '\\%03o' "$visible_code"
             # shellcheck disable=SC2059 # the format is the escape
-            printf -v char "$octal"
-            [[ $text != *"$char"* ]] || text=${text//"$char"/"$octal"}
+            printf -v visible_char "$visible_octal"
+            [[ $visible_text != *"$visible_char"* ]] ||
+                visible_text=${visible_text//"$visible_char"/"$visible_octal"}
         done
     fi
-    visible_into=$text
+    # shellcheck disable=SC2034 # visible_into: the caller's variable, assigned through this nameref
+    visible_into=$visible_text
 }
 
 fail() {

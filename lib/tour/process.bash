@@ -1,41 +1,72 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # Processes: their state as /proc shows it, read with builtins; waiting for a state with naps
 # that fork nothing; starting the tour's own in the background; and the clean-up that stops
 # every one of them and removes the scratch directory, whatever signal comes next.
 
+# shellcheck disable=SC2034 # read by pty.bash and the show files
 readonly ready_seconds=10 # the longest the tour waits for a program to reach a state
 
-work=""             # the scratch directory, removed at the end
-tour_dir=""         # $work/.tour: the tour's own files (outputs, screens, keyboards)
-nap_fifo=""         # a FIFO nobody writes: reading it with a time-out is a sleep without a fork
-work_file_system="" # the scratch directory's file system: its type and block size
-interrupted=""      # the signal that ended the tour, if one did
-started=()          # every background process the tour started, for the clean-up
+# This part's state, set up by process_init: process[work] the scratch directory, removed at
+# the end; process[dir], $work/.tour, the tour's own files (outputs, screens, keyboards);
+# process[nap], a FIFO nobody writes: reading it with a time-out is a sleep without a fork;
+# process[file_system], the scratch directory's file system, its type and block size;
+# process[interrupted], the signal that ended the tour, if one did.
+declare -gA process=([work]="" [dir]="" [nap]="" [file_system]="" [interrupted]="")
+process_started=() # every background process the tour started, for the clean-up
+process_fds=()     # descriptors the tour holds open; no program inherits them
 # The signals that end the tour, and the status a shell gives for each (128 and its number):
 # each is trapped, so that the clean-up runs whichever comes.
 readonly ending_signals=(INT TERM HUP USR1 USR2 ALRM XCPU XFSZ VTALRM PROF PIPE)
 readonly ending_statuses=(130 143 129 138 140 142 152 153 154 155 141)
-open_fds=()         # descriptors the tour holds open; no program inherits them
-# The demonstrations that run in the background while others are shown (orphanmaker,
-# zombiemaker, stdinwait's time-out): their process ids, and the moments (in µs) and output
-# sizes of what was seen of them.
-declare -gA demo=()
+
+# process_init: the scratch directory, with room enough, and the tour's own directory in it;
+# where no one else can rename the scratch directory, or a directory above it, away.
+process_init() {
+    local parent
+    parent=$(cd -P -- "${TMPDIR:-/tmp}" 2>/dev/null && pwd -P) ||
+        fail "TMPDIR=${TMPDIR:-} is not a directory"
+    trusted --scratch "${TMPDIR:+TMPDIR=$TMPDIR}" "$parent"
+    process[work]=$(mktemp -d -p "$parent" syslab-tour.XXXXXX)
+    process[dir]=${process[work]}/.tour
+    room_enough "${process[work]}"
+    mkdir "${process[dir]}"
+    process[nap]=${process[dir]}/nap
+    mkfifo "${process[nap]}"
+}
+
+# hold_fd FD: the tour holds FD open, and no program it starts inherits it; release_fd FD
+# closes it.
+hold_fd() {
+    process_fds[$1]=1
+}
+
+release_fd() {
+    local release_fd=$1
+    exec {release_fd}>&-
+    unset "process_fds[release_fd]"
+}
+
+# track PID: a process the tour did not start itself (a child of one it started), stopped
+# by the clean-up too.
+track() {
+    process_started+=("$1")
+}
 
 # room_enough DIR: the tour fails, saying so, when the disk that holds DIR has less than the
 # megabyte its files take: the programs' files and views would come out empty. Keeps the file
-# system's type and block size in work_file_system.
+# system's type and block size in process[file_system].
 room_enough() {
     local free size type
     read -r free size type < <(stat -f -c '%a %S %T' "$1")
-    work_file_system="$type, whose blocks are $size bytes"
+    process[file_system]="$type, whose blocks are $size bytes"
     ((free * size >= 1024 * 1024)) ||
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"
 }
 
 # nap SECONDS: sleeps, without starting a process once the FIFO is made.
 nap() {
-    if [[ -p $nap_fifo ]]; then
-        read -r -t "$1" _ <>"$nap_fifo" || true
+    if [[ -p ${process[nap]} ]]; then
+        read -r -t "$1" _ <>"${process[nap]}" || true
     else
         sleep "$1"
     fi
@@ -45,11 +76,12 @@ nap() {
 # empty once the process is gone.
 stat_field() {
     local -n field_into=$1
-    local stat fields
+    local field_stat field_fields
     field_into=""
-    { read -r stat <"/proc/$2/stat"; } 2>/dev/null || return 0
-    split fields "${stat##*) }"
-    field_into=${fields[$3 - 3]}
+    { read -r field_stat <"/proc/$2/stat"; } 2>/dev/null || return 0
+    split field_fields "${field_stat##*) }"
+    # shellcheck disable=SC2034 # field_into: the caller's variable, assigned through this nameref
+    field_into=${field_fields[$3 - 3]}
 }
 
 # alive PID: whether PID runs (not gone, not a zombie).
@@ -72,9 +104,10 @@ in_state() { # PID STATE
 # first_child VAR PID: PID's oldest living child into VAR, empty while it has none.
 first_child() {
     local -n child_into=$1
-    local children=""
-    { read -r children <"/proc/$2/task/$2/children"; } 2>/dev/null || true
-    child_into=${children%% *}
+    local child_list=""
+    { read -r child_list <"/proc/$2/task/$2/children"; } 2>/dev/null || true
+    # shellcheck disable=SC2034 # child_into: the caller's variable, assigned through this nameref
+    child_into=${child_list%% *}
 }
 
 has_child() {
@@ -83,24 +116,22 @@ has_child() {
     [[ -n $child ]]
 }
 
-# nap_growing INDEX: naps 1, 2, 4, 8 ms, then 16 ms, one more step at each call with the same
-# INDEX variable (0 to begin): what comes at once is seen at once (fdflood spins meanwhile),
-# what takes longer costs few looks.
+# nap_growing LOOKS: the nap after LOOKS looks (0 after the first): 1, 2, 4, 8 ms, then 16 ms
+# each: what comes at once is seen at once (fdflood spins meanwhile), what takes longer costs
+# few looks.
 nap_growing() {
-    local -n nap_index=$1
     local naps=(0.001 0.002 0.004 0.008 0.016)
-    nap "${naps[nap_index]}"
-    ((nap_index == ${#naps[@]} - 1)) || nap_index=$((nap_index + 1))
+    nap "${naps[$1 < 4 ? $1 : 4]}"
 }
 
 # wait_until SECONDS WHAT CMD...: checks CMD until it holds, with growing naps between; the
 # tour fails if WHAT does not happen within SECONDS.
 wait_until() {
-    local limit=$1 deadline=$((SECONDS + $1)) what=$2 step=0
+    local limit=$1 deadline=$((SECONDS + $1)) what=$2 looks=0
     shift 2
     until "$@"; do
         ((SECONDS < deadline)) || fail "$what did not happen within $limit s"
-        nap_growing step
+        nap_growing $((looks++))
     done
 }
 
@@ -111,20 +142,20 @@ now_us() {
 
 # seconds_between VAR FROM_US TO_US: the time between two readings of now_us, as 10.0.
 seconds_between() {
-    local tenths=$((($3 - $2 + 50000) / 100000))
-    printf -v "$1" '%d.%d' $((tenths / 10)) $((tenths % 10))
+    local between_tenths=$((($3 - $2 + 50000) / 100000))
+    printf -v "$1" '%d.%d' $((between_tenths / 10)) $((between_tenths % 10))
 }
 
 close_tour_fds() {
     local fd
-    for fd in "${!open_fds[@]}"; do
+    for fd in "${!process_fds[@]}"; do
         exec {fd}>&-
     done
 }
 
 # Descriptors inherited from whoever started the tour would show in the programs' tables
 # (exclcreate's number, fdflood's count); bash's own 255 is closed at every exec anyway.
-close_inherited_fds() {
+drop_inherited_fds() {
     local entry fd
     for entry in "/proc/$$/fd/"*; do
         fd=${entry##*/}
@@ -138,7 +169,7 @@ close_inherited_fds() {
 # runs in a process group of its own (the tour runs with job control), so Ctrl-C reaches the
 # tour alone, which stops what it started and says so; no program inherits an ignored signal.
 spawn() {
-    local var=$1
+    local spawn_into=$1
     shift
     set -m # for the process group, only while it starts: no job reports
     (
@@ -151,8 +182,8 @@ spawn() {
         exec "$@"
     ) <&0 & # explicitly, or bash would give a background command /dev/null as its input
     set +m
-    started+=("$!")
-    [[ $var == - ]] || printf -v "$var" '%s' "$!"
+    process_started+=("$!")
+    [[ $spawn_into == - ]] || printf -v "$spawn_into" '%s' "$!"
 }
 
 # stop SIGNAL PID...: sends SIGNAL to those of the tour's processes that still run, recognised
@@ -160,11 +191,11 @@ spawn() {
 stop() {
     local signal=$1 pid
     shift
-    [[ -n $work ]] || return 0
+    [[ -n ${process[work]} ]] || return 0
     for pid in "$@"; do
         [[ -e /proc/$pid ]] || continue
         # the scratch directory, or flood/ in it
-        if [[ /proc/$pid/cwd -ef $work || /proc/$pid/cwd/.. -ef $work ]]; then
+        if [[ /proc/$pid/cwd -ef ${process[work]} || /proc/$pid/cwd/.. -ef ${process[work]} ]]; then
             kill "-$signal" "$pid" 2>/dev/null || true
         fi
     done
@@ -174,14 +205,15 @@ stop() {
 # running, into VAR.
 program_names() {
     local -n names_into=$1
-    local pid name
+    local names_pid names_name
     shift
     names_into=""
-    for pid in "$@"; do
-        alive "$pid" || continue
-        { read -r name <"/proc/$pid/comm"; } 2>/dev/null || continue
-        [[ " ${programs[*]##*/} " == *" $name "* && " $names_into " != *" $name "* ]] || continue
-        names_into+=${names_into:+ }$name
+    for names_pid in "$@"; do
+        alive "$names_pid" || continue
+        { read -r names_name <"/proc/$names_pid/comm"; } 2>/dev/null || continue
+        # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+        [[ " ${tour_programs[*]##*/} " == *" $names_name "* && " $names_into " != *" $names_name "* ]] || continue
+        names_into+=${names_into:+ }$names_name
     done
 }
 
@@ -198,21 +230,22 @@ trap_ending_signals() {
 # signal comes next.
 on_signal() {
     trap '' "${ending_signals[@]}"
-    interrupted=$1
+    process[interrupted]=$1
     exit "$2"
 }
 
 # children VAR: the tour's own children, running or not, into VAR: a process started just
-# before a signal came, not yet in $started, is among them.
+# before a signal came, not yet in process_started, is among them.
 children() {
     local -n children_into=$1
-    local task list pids
+    local children_task children_list children_pids
     children_into=()
-    for task in "/proc/$$/task/"*/children; do
-        list=""
-        { read -r list <"$task"; } 2>/dev/null || [[ -n $list ]] || continue # no newline at its end
-        split pids "$list"
-        children_into+=("${pids[@]}")
+    for children_task in "/proc/$$/task/"*/children; do
+        children_list=""
+        # no newline at its end
+        { read -r children_list <"$children_task"; } 2>/dev/null || [[ -n $children_list ]] || continue
+        split children_pids "$children_list"
+        children_into+=("${children_pids[@]}")
     done
 }
 
@@ -236,16 +269,16 @@ cleanup() {
     # A signal that came during `IFS= read` leaves that IFS in force here.
     IFS=$' \t\n'
     children mine
-    if ((${#started[@]} + ${#mine[@]} > 0)); then
-        program_names running "${started[@]}" "${mine[@]}"
-        stop TERM "${started[@]}"
+    if ((${#process_started[@]} + ${#mine[@]} > 0)); then
+        program_names running "${process_started[@]}" "${mine[@]}"
+        stop TERM "${process_started[@]}"
         stop_children TERM "${mine[@]}"
-        for pid in "${started[@]}" "${mine[@]}"; do
+        for pid in "${process_started[@]}" "${mine[@]}"; do
             while alive "$pid" && ((SECONDS < deadline)); do
                 nap 0.02
             done
         done
-        stop KILL "${started[@]}"
+        stop KILL "${process_started[@]}"
         stop_children KILL "${mine[@]}"
     fi
     # The wait is bounded: what a KILL has not ended within two seconds more is left to init.
@@ -262,21 +295,23 @@ cleanup() {
     write_record
     close_tour_fds
     cd /
-    if [[ -n $work ]] && ! $keep; then
-        rm -rf "$work"
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    if [[ -n ${process[work]} ]] && ! ${opt[keep]}; then
+        rm -rf "${process[work]}"
     fi
     # The terminal may be gone (SIGHUP): what cannot be said is not said.
-    if [[ -n $interrupted ]]; then
+    if [[ -n ${process[interrupted]} ]]; then
         # After Ctrl-C the terminal has echoed ^C, perhaps within a coloured line: the line
         # ends here, in the terminal's own colours.
+        # shellcheck disable=SC2154 # style_*: output.bash's
         printf '%s' "$style_reset" 2>/dev/null
         [[ -n $running ]] && running="stopped $running" || running="nothing was running"
         printf '\ntour: %s: %s; %s %s\n' \
-            "$([[ $interrupted == INT ]] && echo interrupted || echo "ended by SIG$interrupted")" \
-            "$running" "$($keep && echo kept || echo removed)" "${work:-no scratch directory}" \
+            "$([[ ${process[interrupted]} == INT ]] && echo interrupted || echo "ended by SIG${process[interrupted]}")" \
+            "$running" "$(${opt[keep]} && echo kept || echo removed)" "${process[work]:-no scratch directory}" \
             2>/dev/null
-    elif [[ -n $work ]] && $keep; then
-        printf '\nThe scratch directory is kept: %s\n' "$work" 2>/dev/null
+    elif [[ -n ${process[work]} ]] && ${opt[keep]}; then
+        printf '\nThe scratch directory is kept: %s\n' "${process[work]}" 2>/dev/null
     fi
     exit "$status"
 }

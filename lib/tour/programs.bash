@@ -1,13 +1,12 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # Which programs the tour shows and where they are: the ones asked for on the command line,
 # from $SYSLAB_BIN, beside the installed tour, or built in the clone; and the tools it needs.
 # show_tour walks through those asked for, each under its folder's heading.
 # The programs come only from a directory that no one but root and the caller can change, and
 # only the programs come from it: never another command the tour runs.
 
-selected=() # the programs asked for, by name, in the order of the folders
-unbuilt=""  # a program asked for that this processor cannot run, left out
-bin_dir=""
+programs_bin=""     # the directory the programs run from
+programs_unbuilt="" # a program asked for that this processor cannot run, left out
 
 # counter_here: whether this processor has the counter pidtimer reads (x86-64 or aarch64);
 # elsewhere pidtimer is not built.
@@ -16,7 +15,8 @@ counter_here() {
 }
 
 selected_has() {
-    [[ " ${selected[*]} " == *" $1 "* ]]
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    [[ " ${opt[programs]} " == *" $1 "* ]]
 }
 
 # out_of_date: why the clone's build/default/bin is out of date ("no PROGRAM", or the first
@@ -24,9 +24,11 @@ selected_has() {
 # presets, cmake/), or nothing when it is up to date. Tests and one find, so that a class
 # starting the tour at once costs nothing when nothing changed.
 out_of_date() {
+    # shellcheck disable=SC2154 # root: the tour's
     local bin=$root/build/default/bin path name oldest="" newer
     local -A folders=()
-    for path in "${programs[@]}"; do
+    # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         [[ $name != pidtimer ]] || counter_here || continue
         if [[ ! -x $bin/$name ]]; then
@@ -60,15 +62,15 @@ can_build() {
 # their sources. The first build takes a minute or so.
 build_programs() {
     local build=$root/build/default stale log owner path
-    bin_dir=$build/bin
+    programs_bin=$build/bin
     stale=$(out_of_date)
     [[ -n $stale ]] || return 0
     if ! can_build; then
         owner=$(stat -c %U -- "$build" 2>/dev/null || stat -c %U -- "$root")
         [[ $stale != "no "* ]] ||
-            fail "the programs are not built in $bin_dir, and only $owner can build them there: with $(tour_command), or cmake --workflow --preset default"
+            fail "the programs are not built in $programs_bin, and only $owner can build them there: with $(tour_command), or cmake --workflow --preset default"
         printf 'tour: the programs in %s are older than %s; they run as built until %s builds them again\n' \
-            "$bin_dir" "$stale" "$owner" >&2
+            "$programs_bin" "$stale" "$owner" >&2
         return 0
     fi
     # CMake as this account runs what the build tree says: nothing there may be another's.
@@ -95,7 +97,7 @@ build_programs() {
     fi
     # A change that relinks nothing (a comment in CMakeLists.txt) leaves the programs older
     # than it; marked up to date, they are not built again at every start.
-    touch -c -- "${programs[@]/#*\//"$bin_dir"/}"
+    touch -c -- "${tour_programs[@]/#*\//"$programs_bin"/}"
 }
 
 # find_programs: $SYSLAB_BIN if set; else the programs beside the tour (installed); else
@@ -103,17 +105,17 @@ build_programs() {
 find_programs() {
     local path file missing=() files=() links=()
     if [[ -n ${SYSLAB_BIN:-} ]]; then
-        bin_dir=$(cd -P -- "$SYSLAB_BIN" 2>/dev/null && pwd -P) ||
+        programs_bin=$(cd -P -- "$SYSLAB_BIN" 2>/dev/null && pwd -P) ||
             fail "SYSLAB_BIN=$SYSLAB_BIN is not a directory"
-    elif [[ -x $root/${programs[0]##*/} ]]; then
-        bin_dir=$root
+    elif [[ -x $root/${tour_programs[0]##*/} ]]; then
+        programs_bin=$root
     elif [[ -f $root/CMakeLists.txt ]]; then
         build_programs
     else
         fail "no programs beside $0, and no source tree to build them in"
     fi
-    for path in "${programs[@]}"; do
-        file=$bin_dir/${path##*/}
+    for path in "${tour_programs[@]}"; do
+        file=$programs_bin/${path##*/}
         if [[ -L $file ]]; then
             links+=("$file")
         elif [[ -e $file ]]; then
@@ -123,7 +125,7 @@ find_programs() {
         [[ -x $file ]] || missing+=("${path##*/}")
     done
     # syslab-look, which draws the pictures, is run from there too.
-    file=$bin_dir/syslab-look
+    file=$programs_bin/syslab-look
     if [[ -L $file ]]; then
         links+=("$file")
     elif [[ -e $file ]]; then
@@ -131,12 +133,12 @@ find_programs() {
     fi
     # A program that is a link is checked where it leads, and all the way there.
     ((${#links[@]} == 0)) || mapfile -t -O "${#files[@]}" files < <(realpath -e -- "${links[@]}")
-    trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$bin_dir" "${files[@]}"
+    trusted "${SYSLAB_BIN:+SYSLAB_BIN=$SYSLAB_BIN}" "$programs_bin" "${files[@]}"
     if [[ ${missing[*]} == pidtimer ]] && ! counter_here; then
-        unbuilt=pidtimer
+        programs_unbuilt=pidtimer
         return
     fi
-    ((${#missing[@]} == 0)) || fail "no program ${missing[*]} in $bin_dir"
+    ((${#missing[@]} == 0)) || fail "no program ${missing[*]} in $programs_bin"
 }
 
 # put_programs_on_path: lets the programs be typed by name, while every other command the tour
@@ -148,23 +150,23 @@ put_programs_on_path() {
     local entry path name dir dirs found other="" missed=()
     # The tools built and installed beside the programs are the tour's own too.
     local -A program=([syslab-look]=1 [syslab-grade]=1)
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         program[${path##*/}]=1
     done
-    for entry in "$bin_dir"/* "$bin_dir"/.[!.]* "$bin_dir"/..?*; do
+    for entry in "$programs_bin"/* "$programs_bin"/.[!.]* "$programs_bin"/..?*; do
         [[ -e $entry || -L $entry ]] || continue
         # The suite's own tools (syslab-grade, syslab-look) are built beside the programs.
         [[ -n ${program[${entry##*/}]:-} || $entry -ef $0 || ${entry##*/} == syslab-* ]] ||
             other=${other:-${entry##*/}}
     done
     if [[ -z $other ]]; then
-        export PATH=$bin_dir${PATH:+:$PATH}
+        export PATH=$programs_bin${PATH:+:$PATH}
         return
     fi
     split dirs "$PATH" :
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
-        [[ -e $bin_dir/$name ]] || continue
+        [[ -e $programs_bin/$name ]] || continue
         found=""
         for dir in "${dirs[@]}"; do
             if [[ -f ${dir:-.}/$name && -x ${dir:-.}/$name ]]; then
@@ -172,11 +174,11 @@ put_programs_on_path() {
                 break
             fi
         done
-        [[ -n $found && $found -ef $bin_dir/$name ]] || missed+=("$name")
+        [[ -n $found && $found -ef $programs_bin/$name ]] || missed+=("$name")
     done
     ((${#missed[@]} < 2)) || missed=("${missed[0]} and $((${#missed[@]} - 1)) more")
     ((${#missed[@]} == 0)) ||
-        fail "$bin_dir holds other commands too ($other), and PATH finds ${missed[0]} elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
+        fail "$programs_bin holds other commands too ($other), and PATH finds ${missed[0]} elsewhere or not at all: set SYSLAB_BIN to a directory of the programs alone"
 }
 
 check_tools() {
@@ -226,9 +228,9 @@ begin with # are the tour's remarks."
     [[ -z $variant_seed ]] || note "with the numbers of $(variant_label)"
 
     local left_out=() parts=() name path folder="" shown=() key
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
-        if ! $quick || ! selected_has "$name"; then continue; fi
+        if ! ${opt[quick]} || ! selected_has "$name"; then continue; fi
         case ${fact[$name.long]:-} in
         "") ;;
         "$name") left_out+=("$name") ;;
@@ -239,7 +241,7 @@ begin with # are the tour's remarks."
     ((${#left_out[@]} == 0)) ||
         note "--quick: left out, as they wait longer than a second: $(joined "${left_out[@]}")"
     local traced=() looks=()
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         selected_has "$name" || continue
         [[ -z ${fact[$name.traced]:-} ]] || traced+=("$name")
@@ -250,35 +252,36 @@ begin with # are the tour's remarks."
             "$(joined "${traced[@]}")"
     fi
     if ((${#looks[@]} > 0)) && ! look_usable; then
-        note "no syslab-look with the programs in $bin_dir: left out, its pictures of" \
+        note "no syslab-look with the programs in $programs_bin: left out, its pictures of" \
             "$(joined "${looks[@]}")"
     fi
-    if [[ -n $unbuilt ]]; then
-        note "left out: $unbuilt, which needs an x86-64 or aarch64 processor"
+    if [[ -n $programs_unbuilt ]]; then
+        note "left out: $programs_unbuilt, which needs an x86-64 or aarch64 processor"
     fi
 
     # The long waits run side by side from the start, each shown in its turn; with --ask or
     # --step each runs in its turn, so that what is shown happens as the class looks.
-    if ! $quick && ! $step && ! $asking; then
+    if ! ${opt[quick]} && ! ${opt[step]} && ! ${opt[ask]}; then
         selected_has stdinwait && start_stdinwait
         selected_has orphanmaker && start_orphanmaker
         selected_has zombiemaker && start_zombiemaker
     fi
 
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         selected_has "$name" || continue
-        if [[ $name == "$unbuilt" ]]; then
-            for key in ${fact[$name.asks]:-}; do
+        if [[ $name == "$programs_unbuilt" ]]; then
+            # shellcheck disable=SC2154 # question_asks: questions.bash's
+            for key in ${question_asks[$name]:-}; do
                 left_out "$name" "$key" "$name needs an x86-64 or aarch64 processor"
             done
             continue
         fi
-        $quick && [[ ${fact[$name.long]:-} == "$name" ]] && continue
+        ${opt[quick]} && [[ ${fact[$name.long]:-} == "$name" ]] && continue
         shown+=("$path")
     done
     for path in "${shown[@]}"; do
-        if $step && [[ $path != "${shown[0]}" ]]; then
+        if ${opt[step]} && [[ $path != "${shown[0]}" ]]; then
             emit "" ""
             pause "[Enter for the next program]"
         fi

@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # A program on a terminal of its own (a pseudo-terminal, through script), so that its lines
 # show as it prints them, while the tour types at its keyboard, a FIFO. Each such terminal has
 # a NAME; pty[NAME.program] is the program's process id, pty[NAME.script] the script's,
@@ -8,10 +8,15 @@
 # not yet shown.
 declare -gA pty=()
 
-# The keyboards: FIFOs made with the nap FIFO, in one mkfifo, when the tour starts; a terminal
-# takes the first free one and gives it back when its program has ended. At most three
-# terminals run at once (sharedhold's two readers and the writer waiting for them).
-free_keyboards=(keys.1 keys.2 keys.3)
+# The keyboards: FIFOs that pty_init makes in the tour's directory; a terminal takes the first
+# free one and gives it back when its program has ended. At most three terminals run at once
+# (sharedhold's two readers and the writer waiting for them).
+pty_keyboards=(keys.1 keys.2 keys.3)
+
+# pty_init: the keyboards.
+pty_init() {
+    mkfifo "${pty_keyboards[@]/#/"${process[dir]}"/}"
+}
 
 # pty_script COMMAND: script running COMMAND through sh on a terminal of its own.
 pty_script() {
@@ -21,25 +26,26 @@ pty_script() {
 # pty_start NAME COMMAND: starts it.
 pty_start() {
     local name=$1 cmdline=$2 keys fd script_pid program
-    ((${#free_keyboards[@]} > 0)) || fail "no keyboard left for ${cmdline%% *}"
-    pty[$name.keyboard]=${free_keyboards[0]}
-    free_keyboards=("${free_keyboards[@]:1}")
-    keys=$tour_dir/${pty[$name.keyboard]}
+    ((${#pty_keyboards[@]} > 0)) || fail "no keyboard left for ${cmdline%% *}"
+    pty[$name.keyboard]=${pty_keyboards[0]}
+    pty_keyboards=("${pty_keyboards[@]:1}")
+    keys=${process[dir]}/${pty[$name.keyboard]}
     exec {fd}<>"$keys"
-    open_fds[fd]=1
+    hold_fd "$fd"
     pty[$name.keys]=$fd
     pty[$name.unseen]=""
     pty[$name.command]=$cmdline
-    : >"$tour_dir/$name.screen"
-    exec {fd}<"$tour_dir/$name.screen"
-    open_fds[fd]=1
+    : >"${process[dir]}/$name.screen"
+    exec {fd}<"${process[dir]}/$name.screen"
+    hold_fd "$fd"
     pty[$name.screen]=$fd
-    spawn script_pid pty_script "$cmdline" <"$keys" >"$tour_dir/$name.screen" 2>&1
+    spawn script_pid pty_script "$cmdline" <"$keys" >"${process[dir]}/$name.screen" 2>&1
     pty[$name.script]=$script_pid
+    # shellcheck disable=SC2154 # ready_seconds: process.bash's
     wait_until "$ready_seconds" "${cmdline%% *} starting" has_child "$script_pid"
     first_child program "$script_pid"
     pty[$name.program]=$program
-    started+=("$program")
+    track "$program"
 }
 
 # pty_read NAME: adds what the terminal showed since the last read to pty[NAME.unseen].
@@ -58,13 +64,13 @@ pty_shows() {
 # pty_wait_for NAME TEXT [END]: waits until the terminal shows TEXT at the end of a line (or
 # followed by END); the tour fails if the program ends first or takes too long.
 pty_wait_for() {
-    local deadline=$((SECONDS + ready_seconds)) step=0
+    local deadline=$((SECONDS + ready_seconds)) looks=0
     until pty_shows "$1" "$2" "${3-$'\r'}"; do
         if gone "${pty[$1.script]}" || ((SECONDS >= deadline)); then
             pty_show "$1"
             fail "${pty[$1.command]%% *} did not print \"$2\" (within $ready_seconds s)"
         fi
-        nap_growing step
+        nap_growing $((looks++))
     done
 }
 
@@ -86,9 +92,8 @@ pty_finish() {
     wait "${pty[$name.script]}" || status=$?
     pty_show "$name"
     for fd in "${pty[$name.keys]}" "${pty[$name.screen]}"; do
-        exec {fd}>&-
-        unset "open_fds[fd]"
+        release_fd "$fd"
     done
-    free_keyboards+=("${pty[$name.keyboard]}")
+    pty_keyboards+=("${pty[$name.keyboard]}")
     ((status == 0)) || note "exit status $status"
 }

@@ -1,4 +1,4 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The question bank of --ask and --worksheet: questions/<folder>.txt, and over it a teacher's
 # own directory (--questions DIR or SYSLAB_QUESTIONS), whose entries replace those of the same
 # program and key and add the others. A file holds records:
@@ -17,6 +17,9 @@
 # question_keys lists them in the order read.
 declare -gA question=()
 question_keys=()
+# The keys of the tour's own bank by program, in the order read: the questions its view asks
+# (a teacher's own file may add keys, which the worksheet has and no view asks).
+declare -gA question_asks=()
 
 # question_error FILE LINE TEXT: a malformed bank is a usage error that names the place.
 question_error() {
@@ -37,7 +40,8 @@ load_question_file() {
             split words "${line#@}"
             program=${words[0]:-} key=${words[1]:-} rest=${words[2]:-}
             [[ -n $key && -z $rest ]] || question_error "$file" "$number" "not \"@PROGRAM KEY\""
-            [[ " ${programs[*]##*/} " == *" $program "* ]] ||
+            # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+            [[ " ${tour_programs[*]##*/} " == *" $program "* ]] ||
                 question_error "$file" "$number" "no program $program"
             close_entry "$entry" "$file" "$number"
             entry="$program $key" part=""
@@ -112,34 +116,34 @@ read_kind() {
 # load_questions: the installed bank, one file per folder, then the teacher's own files.
 load_questions() {
     local path folder="" file
-    for path in "${programs[@]}"; do
+    for path in "${tour_programs[@]}"; do
         [[ ${path%/*} != "$folder" ]] || continue
         folder=${path%/*}
+        # shellcheck disable=SC2154 # question_dir: the tour's
         file=$question_dir/$folder.txt
         [[ -f $file ]] || fail "no questions for $folder: $file is missing"
         load_question_file "$file"
     done
-    [[ -n $own_questions ]] || return 0
-    [[ -d $own_questions ]] || fail "--questions $own_questions is not a directory"
-    for file in "$own_questions"/*.txt; do
+    for file in "${question_keys[@]}"; do
+        question_asks[${file%% *}]+="${file#* } "
+    done
+    [[ -n ${opt[questions]} ]] || return 0
+    [[ -d ${opt[questions]} ]] || fail "--questions ${opt[questions]} is not a directory"
+    for file in "${opt[questions]}"/*.txt; do
         [[ -f $file ]] && load_question_file "$file"
     done
 }
 
-# check_links: every program has its show_ function and a question; every key a view asks
-# for is in the bank. A broken link is one line and status 2, before anything runs.
+# check_links: every program has its show_ function and a question. A broken link is one line
+# and status 2, before anything runs.
 check_links() {
-    local path name key
-    for path in "${programs[@]}"; do
+    local path name
+    for path in "${tour_programs[@]}"; do
         name=${path##*/}
         declare -F "show_$name" >/dev/null ||
             link_error "$name is in programs.list but no show_$name is in lib/tour/show/${path%/*}.bash"
         [[ " ${question_keys[*]%% *} " == *" $name "* ]] ||
             link_error "$name has no question in questions/${path%/*}.txt"
-        for key in ${fact[$name.asks]:-}; do
-            [[ -n ${question["$name $key.text"]+set} ]] ||
-                link_error "show_$name asks \"$name $key\", which no question file holds"
-        done
     done
 }
 
@@ -148,30 +152,31 @@ link_error() {
     exit 2
 }
 
-# asked PROGRAM KEY: whether the view of PROGRAM asks that question.
+# asked PROGRAM KEY: whether the view of PROGRAM asks that question: whether the tour's own
+# question file has it.
 asked() {
-    [[ " ${fact[$1.asks]:-} " == *" $2 "* ]]
+    [[ " ${question_asks[$1]:-} " == *" $2 "* ]]
 }
 
 # number_questions: numbers the questions of the programs selected, in the order of the
 # programs and of the bank, into question[PROGRAM KEY.number]: the worksheet and --ask for the
-# same selection number them alike. numbered_entries lists them in that order, for the
+# same selection number them alike. question_entries lists them in that order, for the
 # worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
-numbered_entries=()
+question_entries=()
 number_questions() {
     local path entry keys
     local -A entries=() # each program's entries, in the order of the bank
     for entry in "${question_keys[@]}"; do
         entries[${entry%% *}]+="${entry#* } "
     done
-    numbered_entries=()
-    for path in "${programs[@]}"; do
+    question_entries=()
+    for path in "${tour_programs[@]}"; do
         selected_has "${path##*/}" || continue
         split keys "${entries[${path##*/}]:-}" # a key * is a key, not the names here
         for entry in "${keys[@]}"; do
             entry="${path##*/} $entry"
-            numbered_entries+=("$path $entry")
-            question[$entry.number]=${#numbered_entries[@]}
+            question_entries+=("$path $entry")
+            question[$entry.number]=${#question_entries[@]}
         done
     done
 }
@@ -184,10 +189,11 @@ predicted=()
 # ask PROGRAM KEY: with --ask, the question under its number. On a terminal the tour then
 # takes a prediction of a number or a choice (Enter alone skips it), or waits for Enter.
 ask() {
-    $asking || return 0
-    asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which fact[$1.asks] does not name"
+    ${opt[ask]} || return 0
+    asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which the tour's own question files do not hold"
     local lead="Question ${question[$1 $2.number]}: " text
     fill text "${question[$1 $2.text]}"
+    # shellcheck disable=SC2154 # style_*: output.bash's
     say "$style_question" "$lead" "${lead//?/ }" "$text"
     at_terminal || return 0
     if [[ ${question[$1 $2.kind]} == free ]]; then
@@ -231,12 +237,12 @@ take_prediction() {
 # file, or a link planted there, is refused), for the predictions to be written at the end.
 record_fd=""
 open_record() {
-    [[ -n $record ]] || return 0
+    [[ -n ${opt[record]} ]] || return 0
     local -
     set -C
-    { exec {record_fd}>"$record"; } 2>/dev/null ||
-        fail "--record $record: it exists or cannot be made; the tour writes only a new file"
-    open_fds[record_fd]=1
+    { exec {record_fd}>"${opt[record]}"; } 2>/dev/null ||
+        fail "--record ${opt[record]}: it exists or cannot be made; the tour writes only a new file"
+    hold_fd "$record_fd"
 }
 
 # write_record: the predictions typed, one a line as an answer sheet ("NUMBER. ANSWER", the
@@ -245,16 +251,17 @@ write_record() {
     [[ -n $record_fd ]] || return 0
     local entry
     {
-        printf '# syslab-tour --ask predictions%s\n' "${student:+ of $student}${seed:+, seed $seed}"
-        ((${#selected[@]} == ${#programs[@]})) || printf '# programs: %s\n' "${selected[*]}"
-        for entry in "${numbered_entries[@]}"; do
+        printf '# syslab-tour --ask predictions%s\n' \
+            "${opt[student]:+ of ${opt[student]}}${opt[seed]:+, seed ${opt[seed]}}"
+        [[ ${opt[programs]} == "${tour_programs[*]##*/}" ]] ||
+            printf '# programs: %s\n' "${opt[programs]}"
+        for entry in "${question_entries[@]}"; do
             entry=${entry#* }
             [[ -z ${prediction[$entry]+set} ]] ||
                 printf '%s. %s\n' "${question[$entry.number]}" "${prediction[$entry]}"
         done
     } >&"$record_fd"
-    unset "open_fds[record_fd]"
-    exec {record_fd}>&-
+    release_fd "$record_fd"
     record_fd=""
 }
 
@@ -268,7 +275,8 @@ observed() {
 # first group of the extended regular expression PATTERN in the last line that it matches.
 observed_in() {
     local line lines
-    split lines "$last_out" $'\n'
+    # shellcheck disable=SC2154 # commands: commands.bash's state
+    split lines "${commands[out]}" $'\n'
     for line in "${lines[@]}"; do
         [[ ! $line =~ $3 ]] || observation["$1 $2"]=${BASH_REMATCH[1]}
     done
@@ -278,7 +286,7 @@ observed_in() {
 # matched what the view saw, then the answer; HERE says what this machine did and why, where
 # that depends on the machine.
 answer() {
-    $asking || return 0
+    ${opt[ask]} || return 0
     local entry="$1 $2" seen text
     if [[ -n ${prediction[$entry]+set} ]]; then
         seen=${observation[$entry]-}
@@ -293,6 +301,7 @@ answer() {
                 question[$entry.missed]=yes
             }
         fi
+        # shellcheck disable=SC2154 # style_*: output.bash's
         say "$style_answer" "" "" "Your prediction: ${prediction[$entry]}. $text"
     fi
     fill text "${question[$1 $2.answer]}"
@@ -306,8 +315,8 @@ answer() {
 # left_out PROGRAM KEY REASON: with --ask, a question this machine cannot show, named under
 # its number with the reason.
 left_out() {
-    $asking || return 0
-    asked "$1" "$2" || fail "show_$1 leaves out \"$1 $2\", which fact[$1.asks] does not name"
+    ${opt[ask]} || return 0
+    asked "$1" "$2" || fail "show_$1 leaves out \"$1 $2\", which the tour's own question files do not hold"
     local lead="Question ${question[$1 $2.number]}: "
     say "$style_question" "$lead" "${lead//?/ }" "left out here: $3"
 }

@@ -1,19 +1,18 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # --worksheet: the questions of the bank, numbered and grouped by program, for a hand-out;
 # with --answers, the key. --format text (the default) prints them for a terminal or a
 # printer, markdown for a Git forge or pandoc, gift for a learning platform's question bank
 # (Moodle: Question bank, Import, GIFT format). All three print the same entries, with the
 # numbers of the student's own (--student, --seed) as the tour runs the programs with them.
 
-worksheet_format=text
-
 print_worksheet() {
-    "worksheet_$worksheet_format"
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    "worksheet_${opt[format]}"
 }
 
 worksheet_text() {
     local line path entry lines text folder=""
-    if $answers; then
+    if ${opt[answers]}; then
         printf 'syslab: questions and answers\n'
     else
         printf 'syslab: questions. Write down what you predict, then run the program and see.\n'
@@ -23,14 +22,16 @@ worksheet_text() {
     elif [[ -n $variant_seed ]]; then
         printf 'Seed: %s\n' "$variant_seed"
     fi
-    for line in "${numbered_entries[@]}"; do
+    # shellcheck disable=SC2154 # question_entries: questions.bash's
+    for line in "${question_entries[@]}"; do
         path=${line%% *} entry=${line#* }
         [[ $path == "$folder" ]] || printf '\n%s\n' "$path"
         folder=$path
+        # shellcheck disable=SC2154 # question: questions.bash's
         fill text "${question[$entry.text]}"
         wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "$text"
         printf '%s\n' "${lines[@]}"
-        if $answers; then
+        if ${opt[answers]}; then
             fill text "${question[$entry.answer]}"
             wrap lines "     Answer: " "             " "$text"
             printf '%s\n' "${lines[@]}"
@@ -41,10 +42,11 @@ worksheet_text() {
 # escaped VAR TEXT CHARACTERS: TEXT with each of CHARACTERS (a backslash first) led by a
 # backslash, into VAR: one substitution per character, so a long line costs its length.
 escaped() {
-    local escaped_text=$2 char with i
-    for ((i = 0; i < ${#3}; i++)); do
-        char=${3:i:1} with="\\${3:i:1}"
-        [[ $escaped_text != *"$char"* ]] || escaped_text=${escaped_text//"$char"/"$with"}
+    local escaped_text=$2 escaped_char escaped_with escaped_i
+    for ((escaped_i = 0; escaped_i < ${#3}; escaped_i++)); do
+        escaped_char=${3:escaped_i:1} escaped_with="\\${3:escaped_i:1}"
+        [[ $escaped_text != *"$escaped_char"* ]] ||
+            escaped_text=${escaped_text//"$escaped_char"/"$escaped_with"}
     done
     printf -v "$1" '%s' "$escaped_text"
 }
@@ -57,7 +59,7 @@ readonly markdown_special='\`*_{}[]<>#|~^$@&' gift_special='\~=#{}:'
 # answer.
 worksheet_markdown() {
     local line path entry text folder="" program=""
-    if $answers; then
+    if ${opt[answers]}; then
         printf '# syslab: questions and answers\n'
     else
         printf '# syslab: questions\n\nWrite down what you predict, then run the program and see.\n'
@@ -68,7 +70,7 @@ worksheet_markdown() {
     elif [[ -n $variant_seed ]]; then
         printf '\nSeed: %s\n' "$variant_seed"
     fi
-    for line in "${numbered_entries[@]}"; do
+    for line in "${question_entries[@]}"; do
         path=${line%% *} entry=${line#* }
         [[ ${path%/*} == "$folder" ]] || printf '\n## %s\n' "${path%/*}"
         [[ $path == "$program" ]] || printf '\n### %s\n' "${path##*/}"
@@ -76,7 +78,7 @@ worksheet_markdown() {
         fill text "${question[$entry.text]}"
         escaped text "$text" "$markdown_special"
         printf '\n**%s.** %s\n' "${question[$entry.number]}" "$text"
-        if $answers; then
+        if ${opt[answers]}; then
             fill text "${question[$entry.answer]}"
             escaped text "$text" "$markdown_special"
             printf '\n**Answer:** %s\n' "$text"
@@ -93,7 +95,7 @@ worksheet_gift() {
     local line path entry text feedback key choice answers folder=""
     printf '// syslab: questions%s, for import as GIFT\n' \
         "${variant_seed:+ with the numbers of $(variant_label)}"
-    for line in "${numbered_entries[@]}"; do
+    for line in "${question_entries[@]}"; do
         path=${line%% *} entry=${line#* }
         # shellcheck disable=SC2016 # GIFT's own $CATEGORY
         [[ ${path%/*} == "$folder" ]] || printf '\n$CATEGORY: syslab/%s\n' "${path%/*}"

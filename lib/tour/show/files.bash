@@ -1,26 +1,123 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The files folder: seekgap, sizedecho, bytecat, stdinwait, exclcreate, fdflood, makelinks.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash). fdflood run in
+# What the tour knows of each program here (see fact in the tour). fdflood run in
 # the lab itself, not in flood/, makes its five names there.
-fact[seekgap.asks]="offset gap blocks"
-fact[seekgap.needs]="seekgap.txt"
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
+declare -gA fact
 fact[seekgap.looks]=yes
-fact[sizedecho.asks]="read"
-fact[bytecat.asks]="calls"
-fact[bytecat.needs]="bytecat.txt"
 fact[bytecat.traced]=yes
-fact[stdinwait.asks]="ready timeout"
 fact[stdinwait.long]="stdinwait's 10-second time-out"
-fact[exclcreate.asks]="first second"
 fact[exclcreate.makes]="exclcreate.txt"
-fact[fdflood.asks]="full each running"
 fact[fdflood.looks]=yes
 fact[fdflood.makes]="flood/one.txt flood/two.txt flood/three.txt flood/four.txt flood/five.txt
     one.txt two.txt four.txt@empty five.txt"
-fact[makelinks.asks]="inodes again"
-fact[makelinks.needs]="three.txt"
 fact[makelinks.makes]="four.txt@link five.txt"
+
+# The lines sizedecho is given, by the size it reads: the rest of the line is what the shell
+# reads as a command afterwards at a terminal, so no rest begins with a command's name.
+sizedecho_lines=(
+    [2]="hello world" [3]="kernel buffer" [4]="pipe buffer" [5]="hello world"
+    [6]="page cache" [7]="good morning" [8]="kernel space" [9]="partial read"
+    [10]="terminal queue" [11]="quick brown fox" [12]="read returns early"
+)
+# The redirections exclcreate may be started with.
+exclcreate_redirections=("" "3<db.txt" "<&-" "3<db.txt 4<db.txt" "4<db.txt" "3<db.txt 5<db.txt"
+    "<&- 3<db.txt" "2>&-" "3<db.txt 4<db.txt 6<db.txt" "3<db.txt 4<db.txt 5<db.txt"
+    "3<db.txt 4<db.txt 5<db.txt 7<db.txt" "3<db.txt 4<db.txt 5<db.txt 6<db.txt")
+# The names fdflood opens in turn.
+flood_names=(one.txt two.txt three.txt four.txt five.txt)
+
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# The numbers of each program here (lib/tour/variants.bash draws them, in its order).
+
+# seekgap writes 10 bytes at 0 and seeks 10 past the end: a file under 10 bytes is extended to
+# 10 first.
+numbers_seekgap() {
+    local bytes text=abcdefghijklmnopqrstuvwxyz
+    draw bytes 4 59 0
+    variant[seekgap_bytes]=$bytes
+    text=$text$text$text
+    variant[seekgap_text]=${text:0:bytes}
+    ((bytes >= 10)) || bytes=10
+    variant[seekgap_gap]=$bytes
+    variant[seekgap_gap_end]=$((bytes + 9))
+    variant[seekgap_offset]=$((bytes + 10))
+    variant[seekgap_size]=$((bytes + 20))
+}
+
+numbers_sizedecho() {
+    local size
+    draw size 2 12 5
+    variant[sizedecho_size]=$size
+    variant[sizedecho_line]=${sizedecho_lines[size]}
+    variant[sizedecho_echo]=${sizedecho_lines[size]:0:size}
+    variant[sizedecho_rest]=${sizedecho_lines[size]:size}
+}
+
+numbers_bytecat() {
+    local bytes
+    draw bytes 12 90 33
+    variant[bytecat_bytes]=$bytes
+    variant[bytecat_reads]=$((bytes + 1))
+    text_of_size "variant[bytecat_text]" "$bytes" "One read and one write per byte."
+}
+
+numbers_exclcreate() {
+    local i redirection word open=" 0 1 2 " fd words=()
+    draw i 0 $((${#exclcreate_redirections[@]} - 1)) 0
+    redirection=${exclcreate_redirections[i]}
+    variant[exclcreate]="exclcreate${redirection:+ $redirection}"
+    for word in $redirection; do
+        case $word in
+        '<&-') open=${open/ 0 / } ;;
+        [0-9]'>&-') open=${open/ ${word:0:1} / } ;;
+        [0-9]'<'*) open+="${word:0:1} " ;;
+        esac
+    done
+    for ((fd = 0; fd < 10; fd++)); do
+        [[ $open == *" $fd "* ]] || break
+    done
+    variant[exclcreate_fd]=$fd
+    for ((fd = 0; fd < 10; fd++)); do
+        [[ $open != *" $fd "* ]] || words+=("$fd")
+    done
+    listed "variant[exclcreate_open]" "${words[@]}"
+}
+
+# fdflood opens the five names in turn into descriptors 3 to limit - 1.
+numbers_fdflood() {
+    local limit file
+    draw limit 16 128 64
+    draw file 0 4 0
+    variant[fdflood_limit]=$limit
+    variant[fdflood_last]=$((limit - 1))
+    variant[fdflood_file]=${flood_names[file]}
+    variant[fdflood_first]=$((3 + file))
+    variant[fdflood_file_last]=$((3 + file + (limit - 4 - file) / 5 * 5))
+    variant[fdflood_count]=$(((limit - 4 - file) / 5 + 1))
+}
+
+# The files each program here needs in its lab (lib/tour/lab.bash writes them).
+seeds_seekgap() {
+    lab_file 644 seekgap.txt "${variant[seekgap_text]}"
+}
+
+seeds_bytecat() {
+    lab_file 644 bytecat.txt "${variant[bytecat_text]}"
+}
+
+seeds_makelinks() {
+    lab_file 644 three.txt $'The target of the links.\n'
+}
+
+# stdinwait's time-out, which runs in the background while the others are shown: the
+# descriptor of its silent input, its process id, and the moment (in µs) it started.
+declare -gA files_demo=()
 
 show_seekgap() {
     heading seekgap "writes ten digits, seeks past the end of seekgap.txt and writes them again"
@@ -36,8 +133,10 @@ show_seekgap() {
         "they read back as \\0"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
-    local blocks=${last_out#*bytes, }
-    answer seekgap blocks "${blocks%% of*} of 512 bytes on $work_file_system: the \
+    # shellcheck disable=SC2154 # commands: commands.bash's state
+    local blocks=${commands[out]#*bytes, }
+    # shellcheck disable=SC2154 # process: process.bash's state
+    answer seekgap blocks "${blocks%% of*} of 512 bytes on ${process[file_system]}: the \
 ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its blocks"
     if ! look_usable; then
         note "a gap this small lies inside a block the file has anyway; a gap of whole blocks" \
@@ -56,7 +155,7 @@ ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its bl
 # od -c that the last command line printed.
 observe_first_zero_byte() {
     local line lines offset i
-    split lines "$last_out" $'\n'
+    split lines "${commands[out]}" $'\n'
     for line in "${lines[@]}"; do
         [[ $line =~ ^([0-7]{7}) ]] || continue
         offset=$((8#${BASH_REMATCH[1]}))
@@ -73,7 +172,7 @@ show_sizedecho() {
     heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
     ask sizedecho read
     typed "printf '${variant[sizedecho_size]}\\n${variant[sizedecho_line]}\\n' | sizedecho"
-    local echoed=${last_out%$'\n'}
+    local echoed=${commands[out]%$'\n'}
     echoed=${echoed##*$'\n'}
     observed sizedecho read "${#echoed}"
     answer sizedecho read
@@ -99,45 +198,45 @@ show_bytecat() {
 }
 
 start_stdinwait() {
-    local silent=$tour_dir/silent pid fd
+    local silent=${process[dir]}/silent pid fd
     mkfifo "$silent"
     # The tour holds the writing end open and never writes: no input, and no end of file.
     exec {fd}<>"$silent"
-    open_fds[fd]=1
-    demo[stdinwait_fd]=$fd
-    now_us "demo[stdinwait_started]"
-    spawn pid stdinwait <"$silent" >"$tour_dir/stdinwait.out" 2>&1
-    demo[stdinwait_pid]=$pid
-    watch_end "$pid" "$tour_dir/stdinwait.end"
+    hold_fd "$fd"
+    files_demo[stdinwait_fd]=$fd
+    now_us "files_demo[stdinwait_started]"
+    spawn pid stdinwait <"$silent" >"${process[dir]}/stdinwait.out" 2>&1
+    files_demo[stdinwait_pid]=$pid
+    watch_end "$pid" "${process[dir]}/stdinwait.end"
 }
 
 show_stdinwait() {
     heading stdinwait "waits at most 10 seconds for input with select, and says whether it came"
     ask stdinwait ready
     typed "echo hello | stdinwait"
-    if [[ $last_out == *"The data is now available"* ]]; then
+    if [[ ${commands[out]} == *"The data is now available"* ]]; then
         observed stdinwait ready no
     else
         observed stdinwait ready yes
     fi
     answer stdinwait ready
     note "input was there at once; stdinwait does not read it"
-    $quick && return
-    [[ -n ${demo[stdinwait_pid]:-} ]] || start_stdinwait
+    # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+    ${opt[quick]} && return
+    [[ -n ${files_demo[stdinwait_pid]:-} ]] || start_stdinwait
     ask stdinwait timeout
     command_line "" "stdinwait"
     note "nothing typed..."
-    local status=0 ended seconds fd=${demo[stdinwait_fd]}
-    wait "${demo[stdinwait_pid]}" || status=$?
-    wait_until 2 "the end of stdinwait being noted" test -s "$tour_dir/stdinwait.end"
-    exec {fd}>&-
-    unset "open_fds[fd]"
-    show_output "$tour_dir/stdinwait.out"
+    local status=0 ended seconds fd=${files_demo[stdinwait_fd]}
+    wait "${files_demo[stdinwait_pid]}" || status=$?
+    wait_until 2 "the end of stdinwait being noted" test -s "${process[dir]}/stdinwait.end"
+    release_fd "$fd"
+    show_output "${process[dir]}/stdinwait.out"
     ((status == 0)) || note "exit status $status"
-    read -r ended <"$tour_dir/stdinwait.end"
-    seconds_between seconds "${demo[stdinwait_started]}" "$ended"
+    read -r ended <"${process[dir]}/stdinwait.end"
+    seconds_between seconds "${files_demo[stdinwait_started]}" "$ended"
     note "the verdict came $seconds s after the start"
-    observed stdinwait timeout $(((ended - demo[stdinwait_started] + 500000) / 1000000))
+    observed stdinwait timeout $(((ended - files_demo[stdinwait_started] + 500000) / 1000000))
     answer stdinwait timeout
 }
 
@@ -169,6 +268,7 @@ show_fdflood() {
     emit "" "[1] $pid"
     note "it prints nothing and never ends; the shell's job line gives its process id" \
         "(so does \$! after the &)"
+    # shellcheck disable=SC2154 # ready_seconds: process.bash's
     wait_until "$ready_seconds" "fdflood filling its descriptor table" \
         fd_table_full "$pid" "$fd_limit"
     ask fdflood full
@@ -210,7 +310,7 @@ show_makelinks() {
     ask makelinks again
     typed makelinks
     # both calls refused, as makelinks reports it, or else a name replaced
-    if [[ $last_out == *"File exists"*"File exists"* ]]; then
+    if [[ ${commands[out]} == *"File exists"*"File exists"* ]]; then
         observed makelinks again no
     else
         observed makelinks again yes

@@ -1,19 +1,36 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The launchers folder: execvlist, execlelist, execlplist, runother.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
-fact[execvlist.asks]="replaced"
-fact[execvlist.needs]="lsdemo.txt"
+# What the tour knows of each program here (see fact in the tour).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
+declare -gA fact
 fact[execvlist.traced]=yes
-fact[execlelist.asks]="environment"
-fact[execlelist.needs]="lsdemo.txt"
 fact[execlelist.traced]=yes
-fact[execlplist.asks]="path"
-fact[execlplist.needs]="lsdemo.txt"
 fact[execlplist.traced]=yes
-fact[runother.asks]="script"
-fact[runother.needs]="childprog/childprog_out"
 fact[runother.traced]=yes
+
+# The files each program here needs in its lab (lib/tour/lab.bash writes them).
+seeds_execvlist() {
+    lab_file 644 lsdemo.txt $'A file to list.\n'
+}
+
+seeds_execlelist() {
+    seeds_execvlist
+}
+
+seeds_execlplist() {
+    seeds_execvlist
+}
+
+# childprog_out stands in for a program of the student's own.
+# shellcheck disable=SC2016 # childprog_out's own $0, $# and $*
+seeds_runother() {
+    lab_file 755 childprog/
+    lab_file 755 childprog/childprog_out '#!/bin/sh
+# Stands in for a program of your own: prints the arguments it was started with.
+echo "childprog_out started as $0, with $# argument(s): $*"
+'
+}
 
 show_launcher() { # PROGRAM CALL SENTENCE KEY
     heading "$1" "$3"
@@ -48,7 +65,8 @@ show_execlplist() {
     typed execlplist
     if strace_usable; then
         traced "strace -qq -e trace=execve execlplist >/dev/null"
-        if [[ $last_out == *ENOENT* ]]; then
+        # shellcheck disable=SC2154 # commands: commands.bash's state
+        if [[ ${commands[out]} == *ENOENT* ]]; then
             observed execlplist path yes
         else
             observed execlplist path no

@@ -1,12 +1,19 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The locking folder: exclusivehold and sharedhold, each shown with the other.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
-fact[exclusivehold.asks]="lock refused"
-fact[exclusivehold.needs]="db.txt"
-fact[sharedhold.asks]="together writer"
-fact[sharedhold.needs]="db.txt"
+# What the tour knows of each program here (see fact in the tour).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
+declare -gA fact
 fact[sharedhold.looks]=yes
+
+# The file each program here needs in its lab (lib/tour/lab.bash writes it).
+seeds_exclusivehold() {
+    lab_file 644 db.txt
+}
+
+seeds_sharedhold() {
+    lab_file 644 db.txt
+}
 
 # show_locks TERMINAL PID: the second terminal's view of PID's record locks.
 show_locks() {
@@ -53,6 +60,7 @@ show_exclusivehold() {
     pty_start writer exclusivehold
     pty_wait_for writer "Enter to unlock.."
     pty_show writer
+    # shellcheck disable=SC2154 # ready_seconds: process.bash's; pty: pty.bash's state
     wait_until "$ready_seconds" "the write lock showing in /proc/locks" \
         has_lock "${pty[writer.program]}" WRITE
     # shellcheck disable=SC2016 # the command as the user types it

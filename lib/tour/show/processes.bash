@@ -1,18 +1,37 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The processes folder: forkpids, orphanmaker, zombiemaker, forkappend.
 
-# What the tour knows of each program here (see lib/tour/show/scheduling.bash).
-fact[forkpids.asks]="ids"
-fact[orphanmaker.asks]="asleep adopted"
+# What the tour knows of each program here (see fact in the tour).
+# shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
+declare -gA fact
 fact[orphanmaker.long]=orphanmaker
 fact[orphanmaker.looks]=yes
-fact[zombiemaker.asks]="zombie collected"
 fact[zombiemaker.long]=zombiemaker
 fact[zombiemaker.looks]=yes
-fact[forkappend.asks]="size"
 fact[forkappend.makes]="forkappend.txt"
 fact[forkappend.traced]=yes
 fact[forkappend.looks]=yes
+
+# orphanmaker and zombiemaker, which run in the background while the others are shown: their
+# process ids, and the moments (in µs) and output sizes of what was seen of them.
+declare -gA processes_demo=()
+
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# The numbers of forkappend (lib/tour/variants.bash draws them, in its order): how many times
+# it runs.
+numbers_forkappend() {
+    local runs i
+    draw runs 2 10 3
+    variant[forkappend_runs]=$runs
+    variant[forkappend_bytes]=$((30 * runs))
+    variant[forkappend_records]=$runs
+    variant[forkappend]=forkappend
+    for ((i = 1; i < runs; i++)); do variant[forkappend]+="; forkappend"; done
+}
 
 show_forkpids() {
     heading forkpids "its own process id and the child's, as fork returned it"
@@ -53,10 +72,10 @@ show_look_view() {
 # the view has none.
 ps_row() {
     local -n row_into=$1
-    local pid ppid stat rest
+    local row_pid row_ppid row_stat row_rest
     row_into=""
-    while read -r pid ppid stat rest; do
-        [[ $pid == "$3" ]] && row_into="$ppid $stat"
+    while read -r row_pid row_ppid row_stat row_rest; do
+        [[ $row_pid == "$3" ]] && row_into="$row_ppid $row_stat"
     done <"$2"
     return 0
 }
@@ -68,26 +87,28 @@ too_late() {
 }
 
 # start_forking NAME PROGRAM: starts PROGRAM in the background, its output into
-# $tour_dir/NAME.out, and waits for its fork: demo[NAME_started] the moment it started,
-# demo[NAME_pid] and demo[NAME_child] the two processes.
+# ${process[dir]}/NAME.out, and waits for its fork: processes_demo[NAME_started] the moment it started,
+# processes_demo[NAME_pid] and processes_demo[NAME_child] the two processes.
 start_forking() {
     local pid child
-    now_us "demo[$1_started]"
-    spawn pid "$2" >"$tour_dir/$1.out" 2>&1
+    now_us "processes_demo[$1_started]"
+    # shellcheck disable=SC2154 # process: process.bash's state
+    spawn pid "$2" >"${process[dir]}/$1.out" 2>&1
+    # shellcheck disable=SC2154 # ready_seconds: process.bash's
     wait_until "$ready_seconds" "$2 forking" has_child "$pid"
     first_child child "$pid"
-    started+=("$child")
-    demo[$1_pid]=$pid demo[$1_child]=$child
+    track "$child"
+    processes_demo[$1_pid]=$pid processes_demo[$1_child]=$child
 }
 
 start_orphanmaker() {
     start_forking orphan orphanmaker
-    local pid=${demo[orphan_pid]} child=${demo[orphan_child]} out=$tour_dir/orphan.out
+    local pid=${processes_demo[orphan_pid]} child=${processes_demo[orphan_child]} out=${process[dir]}/orphan.out
     wait_until "$ready_seconds" "orphanmaker going to sleep" both_asleep "$pid" "$child"
-    ps_view "$tour_dir/orphan.before" "$pid,$child"
-    look_view "$tour_dir/orphan.look-before" "$pid" "$child"
-    size_at "demo[orphan_before_size]" "$out"
-    spawn - watch_orphan "$child" "$pid" "$tour_dir/orphan" "$out"
+    ps_view "${process[dir]}/orphan.before" "$pid,$child"
+    look_view "${process[dir]}/orphan.look-before" "$pid" "$child"
+    size_at "processes_demo[orphan_before_size]" "$out"
+    spawn - watch_orphan "$child" "$pid" "${process[dir]}/orphan" "$out"
 }
 
 # watch_orphan CHILD PARENT PREFIX OUTPUT: as soon as CHILD has another parent, the parent has
@@ -112,13 +133,13 @@ watch_orphan() {
 
 show_orphanmaker() {
     heading orphanmaker "the parent ends after 10 s, its child after 12 s: an orphan for 2 s"
-    [[ -n ${demo[orphan_pid]:-} ]] || start_orphanmaker
-    local out=$tour_dir/orphan.out prefix=$tour_dir/orphan row at status=0 shown
-    local since=${demo[orphan_started]} parent=${demo[orphan_pid]} child=${demo[orphan_child]}
+    [[ -n ${processes_demo[orphan_pid]:-} ]] || start_orphanmaker
+    local out=${process[dir]}/orphan.out prefix=${process[dir]}/orphan row at status=0 shown
+    local since=${processes_demo[orphan_started]} parent=${processes_demo[orphan_pid]} child=${processes_demo[orphan_child]}
     local parent_end child_end after_at after_size adopter seconds
     command_line "" "orphanmaker"
     note "its output goes to a file here: each process's lines come out when it ends"
-    shown=${demo[orphan_before_size]}
+    shown=${processes_demo[orphan_before_size]}
     show_output "$out" 0 "$shown"
     ps_row row "$prefix.before" "$child"
     [[ $row == "$parent S"* ]] || too_late "the view of orphanmaker asleep came too late"
@@ -175,62 +196,62 @@ show_orphanmaker() {
 # was, else given the process it is still a zombie under. An init collects at once.
 left_under() {
     local -n left_into=$1
-    local deadline=$((SECONDS + 3)) step=0
+    local left_deadline=$((SECONDS + 3)) left_looks=0
     left_into=""
     while [[ -e /proc/$2 ]]; do
-        if ((SECONDS >= deadline)); then
+        if ((SECONDS >= left_deadline)); then
             stat_field left_into "$2" 4
             return 0
         fi
-        nap_growing step
+        nap_growing $((left_looks++))
     done
 }
 
 # uncollected_said VAR PID: names PID, which has left a zombie uncollected, and says why.
 uncollected_said() {
-    local name="?"
-    { read -r name <"/proc/$2/comm"; } 2>/dev/null || true
-    printf -v "$1" '%s' "process $2 ($name), which has not collected it in 3 s: it stays a \
+    local uncollected_name="?"
+    { read -r uncollected_name <"/proc/$2/comm"; } 2>/dev/null || true
+    printf -v "$1" '%s' "process $2 ($uncollected_name), which has not collected it in 3 s: it stays a \
 zombie until that process waits for it or ends$( (($2 != 1)) || echo "; process 1 here is no \
 init, as in a container started without --init, whose process 1 is its command")"
 }
 
 start_zombiemaker() {
     start_forking zombie zombiemaker
-    local pid=${demo[zombie_pid]} child=${demo[zombie_child]} out=$tour_dir/zombie.out
+    local pid=${processes_demo[zombie_pid]} child=${processes_demo[zombie_child]} out=${process[dir]}/zombie.out
     wait_until "$ready_seconds" "zombiemaker's child ending" in_state "$child" Z
-    ps_view "$tour_dir/zombie.during" "$pid,$child"
-    look_view "$tour_dir/zombie.look" "$pid"
-    size_at "demo[zombie_during_size]" "$out"
-    watch_end "$pid" "$tour_dir/zombie.end"
+    ps_view "${process[dir]}/zombie.during" "$pid,$child"
+    look_view "${process[dir]}/zombie.look" "$pid"
+    size_at "processes_demo[zombie_during_size]" "$out"
+    watch_end "$pid" "${process[dir]}/zombie.end"
 }
 
 show_zombiemaker() {
     heading zombiemaker "the child ends at once, the parent sleeps 10 s without collecting it"
-    [[ -n ${demo[zombie_pid]:-} ]] || start_zombiemaker
-    local out=$tour_dir/zombie.out status=0 ended at row seconds since=${demo[zombie_started]}
-    local parent=${demo[zombie_pid]} child=${demo[zombie_child]}
+    [[ -n ${processes_demo[zombie_pid]:-} ]] || start_zombiemaker
+    local out=${process[dir]}/zombie.out status=0 ended at row seconds since=${processes_demo[zombie_started]}
+    local parent=${processes_demo[zombie_pid]} child=${processes_demo[zombie_child]}
     command_line "" "zombiemaker"
     note "its output goes to a file here: each process's lines come out when it ends"
-    show_output "$out" 0 "${demo[zombie_during_size]}"
-    ps_row row "$tour_dir/zombie.during" "$child"
+    show_output "$out" 0 "${processes_demo[zombie_during_size]}"
+    ps_row row "${process[dir]}/zombie.during" "$child"
     [[ $row == "$parent Z"* ]] || too_late "the view of the zombie came after it was collected"
     local state=${row#* }
     observed zombiemaker zombie "${state:0:1}"
     ask zombiemaker zombie
-    read -r at <"$tour_dir/zombie.during.at"
+    read -r at <"${process[dir]}/zombie.during.at"
     seconds_between seconds "$since" "$at"
     command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $parent,$child"
-    show_output "$tour_dir/zombie.during"
-    show_look_view "second terminal, $seconds s in" "$tour_dir/zombie.look" "$parent"
+    show_output "${process[dir]}/zombie.during"
+    show_look_view "second terminal, $seconds s in" "${process[dir]}/zombie.look" "$parent"
     answer zombiemaker zombie
     note "the child is a zombie (Z, <defunct>): ended, its exit status not yet collected"
 
     wait "$parent" || status=$?
-    wait_until 2 "the end of zombiemaker being noted" test -s "$tour_dir/zombie.end"
-    show_output "$out" "${demo[zombie_during_size]}"
+    wait_until 2 "the end of zombiemaker being noted" test -s "${process[dir]}/zombie.end"
+    show_output "$out" "${processes_demo[zombie_during_size]}"
     ((status == 0)) || note "exit status $status"
-    read -r ended <"$tour_dir/zombie.end"
+    read -r ended <"${process[dir]}/zombie.end"
     seconds_between seconds "$since" "$ended"
     note "the parent ended after $seconds s"
     ask zombiemaker collected
@@ -258,7 +279,8 @@ show_forkappend() {
     ask forkappend size
     typed "${variant[forkappend]}"
     # The parents do not wait for their children: the last record may still be on its way.
-    wait_until "$ready_seconds" "$((2 * variant[forkappend_runs])) records in forkappend.txt" \
+    local records=${variant[forkappend_runs]}
+    wait_until "$ready_seconds" "$((2 * records)) records in forkappend.txt" \
         holds_bytes forkappend.txt "${variant[forkappend_bytes]}"
     observe "ls -l forkappend.txt"
     observe "od -c forkappend.txt"
@@ -268,7 +290,9 @@ show_forkappend() {
     answer forkappend size
     note "${variant[forkappend_bytes]} bytes: ${variant[forkappend_runs]} records of each," \
         "never overwritten, in the scheduler's order"
-    strace_usable && look_usable && show_shared_description
+    if strace_usable && look_usable; then
+        show_shared_description
+    fi
 }
 
 # forked_under TRACER: whether strace's child is forkappend, and has forked (strace's first child

@@ -1,12 +1,29 @@
-# shellcheck shell=bash disable=SC2034,SC2154 # the parts share the tour's variables
+# shellcheck shell=bash
 # The scheduling folder: policyflip, rrrange, niceset.
 
-# What the tour knows of each program here: the questions its view asks (asks), the files it
-# reads (needs) and makes (makes), whether it has an strace view (traced), and what --quick
-# leaves out as it waits over a second (long).
-fact[policyflip.asks]="switch realtime"
-fact[rrrange.asks]="range"
-fact[niceset.asks]="clamp lower"
+# The numbers each show file draws for its own programs (lib/tour/variants.bash), read by
+# the views and the questions.
+# shellcheck disable=SC2034 # variant: variants.bash's map
+declare -gA variant
+
+# The numbers of niceset (lib/tour/variants.bash draws them, in its order): the nice value it
+# starts at, the first increment, and the second, which must not repeat the first, which would
+# show its answer.
+numbers_niceset() {
+    local start raise add
+    draw start 1 7 0
+    draw raise 1 9 5
+    draw add 8 22 100
+    add=$((add - start))
+    ((add != raise)) || add=$((add + 1))
+    variant[niceset]=niceset
+    ((start == 0)) || variant[niceset]="nice -n $start niceset"
+    variant[nice_start]=$start
+    variant[nice_raise]=$raise
+    variant[nice_raised]=$((start + raise))
+    variant[nice_add]=$add
+    variant[nice_new]=$((start + add > 19 ? 19 : start + add))
+}
 
 policy_name() {
     case $1 in
@@ -21,7 +38,8 @@ show_policyflip() {
     heading policyflip "its scheduling policy, then a request for another real-time one at priority 10"
     ask policyflip switch
     typed policyflip
-    local last=${last_out%$'\n'} who here
+    # shellcheck disable=SC2154 # commands: commands.bash's state
+    local last=${commands[out]%$'\n'} who here
     last=${last##*$'\n'}
     who_asks who
     case $last in
@@ -76,7 +94,7 @@ show_niceset() {
     local who autogroup
     who_asks who
     autogroup_said autogroup
-    if ((last_status == 0)); then
+    if [[ ${commands[status]} == 0 ]]; then
         answer niceset lower "granted, as the programs run as $who$( ((EUID == 0)) || has_capability 23 ||
             echo " and ulimit -e is $(ulimit -e)"). Besides, $autogroup."
     else
