@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr double wait_seconds = 5;
+constexpr double wait_seconds = 10;
 
 } // namespace
 

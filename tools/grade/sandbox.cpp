@@ -161,6 +161,22 @@ void enter_sandbox(const Program &p, const Spec &spec, const char *dir, bool com
     prctl(PR_SET_DUMPABLE, 1);
 }
 
+// Whether every directory of the path may be passed through by others.
+bool reachable(const char *path)
+{
+    char prefix[256];
+    snprintf(prefix, sizeof prefix, "%s", path);
+    for (;;) {
+        struct stat st{};
+        if (stat(prefix, &st) != 0 || (st.st_mode & S_IXOTH) == 0)
+            return false;
+        char *slash = strrchr(prefix, '/');
+        if (slash == nullptr || slash == prefix)
+            return true;
+        *slash = '\0';
+    }
+}
+
 void take(Text &t, const char *data, size_t n)
 {
     const size_t room = Text::cap - t.length;
@@ -242,8 +258,10 @@ bool sandbox_setup(char *message, size_t size)
 {
     sandbox.root = geteuid() == 0;
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+    // TMPDIR, unless a program's uid could not reach its directory there.
     const char *tmp = getenv("TMPDIR");
-    if (tmp == nullptr || tmp[0] != '/' || strlen(tmp) > sizeof sandbox.work - 32)
+    if (tmp == nullptr || tmp[0] != '/' || strlen(tmp) > sizeof sandbox.work - 32 ||
+        (sandbox.root && !reachable(tmp)))
         tmp = "/tmp";
     snprintf(sandbox.work, sizeof sandbox.work, "%s/syslab-grade.XXXXXX", tmp);
     if (mkdtemp(sandbox.work) == nullptr) {
@@ -477,7 +495,7 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
 Spec run_spec()
 {
     Spec spec{};
-    spec.seconds = 5;
+    spec.seconds = 10;
     spec.open_files = default_open_files;
     spec.policy = -1;
     return spec;

@@ -1,0 +1,178 @@
+#!/usr/bin/env bats
+# syslab-grade on submissions, each a table: syslab's own programs (full marks), copies with
+# one fault each (each loses the check that names it, and only it), versions written
+# otherwise in C (full marks), hostile ones (contained, within the bound, nothing left). The
+# gradings start side by side in setup_file, as most of their time is the programs' waits;
+# each test reads its own.
+
+load helper
+
+grade=$SYSLAB_BIN/syslab-grade
+fixtures=$BATS_TEST_DIRNAME/grade
+source_dir=$BATS_TEST_DIRNAME/..
+
+# Faults: program | a one-line sed on its source | the one check that must fail.
+faults=(
+    "policyflip|s/sched_getscheduler(pid)/sched_getscheduler(0)/|names-own-pid"
+    "rrrange|s/min_priority = sched_get_priority_min/min_priority = sched_get_priority_max/|min-priority"
+    "niceset|s/if (argc != 2)/if (argc < 2)/|usage"
+    "exclusivehold|s/F_SETLKW/F_SETLK/|waits-for-lock"
+    "exclusivehold|s/F_WRLCK/F_RDLCK/|write-lock"
+    "sharedhold|s/fcntl(fd, F_SETLK, &lock) == -1/fcntl(fd, F_SETLKW, \\&lock) == -1/|refused-at-once"
+    "sharedhold|s/printf(\"unlocked\")/puts(\"unlocked\")/|lines"
+    "execvlist|s/\"-Rl\"/\"-l\"/|lists"
+    "execlelist|s/nullptr, empty_environment/nullptr, environ/|execs-ls"
+    "execlplist|s/-----------------OUTPUT/----------------OUTPUT/|banner"
+    "runother|s/\"childprog.c\"/\"childprog.cc\"/|runs-childprog"
+    "envdump|s/getchar();/while (getchar() != 10) {}/|end-of-input"
+    "envdump|s/\"\\\\n%s\"/\"%s\\\\n\"/|lists"
+    "pidtimer|s/\"PID: %d\\\\n\"/\"PID: %d \\\\n\"/|pid"
+)
+
+# grading NAME ARGUMENT...: starts syslab-grade in the background, its output into NAME.out,
+# its status into NAME.status when it ends; its scratch directories under NAME.tmp.
+grading() {
+    local name=$1
+    shift
+    mkdir -p "$BATS_FILE_TMPDIR/$name.tmp"
+    (
+        status=0
+        TMPDIR=$BATS_FILE_TMPDIR/$name.tmp timeout 150 "$grade" "$@" \
+            >"$BATS_FILE_TMPDIR/$name.out" 2>"$BATS_FILE_TMPDIR/$name.err" || status=$?
+        echo "$status" >"$BATS_FILE_TMPDIR/$name.status"
+    ) 3>&- &
+    echo $! >>"$BATS_FILE_TMPDIR/gradings"
+}
+
+# graded NAME: waits for the grading NAME to end; $output holds its results, $status its status.
+graded() {
+    wait_for 160 test -s "$BATS_FILE_TMPDIR/$1.status"
+    output=$(cat "$BATS_FILE_TMPDIR/$1.out")
+    status=$(cat "$BATS_FILE_TMPDIR/$1.status")
+}
+
+# one_submission DIR: a submission of every program in the fault table, one copy each; a
+# second table row of the same program goes into DIR-2, and so on.
+fault_submissions() {
+    local row program expression check round source
+    local -A taken=()
+    for row in "${faults[@]}"; do
+        IFS='|' read -r program expression check <<<"$row"
+        round=${taken[$program]:-1}
+        taken[$program]=$((round + 1))
+        mkdir -p "$BATS_FILE_TMPDIR/faults-$round"
+        source=$(grep -x "[a-z]*/$program" "$source_dir/programs.list").cpp
+        sed "$expression" "$source_dir/$source" >"$BATS_FILE_TMPDIR/faults-$round/$program.cpp"
+        ! cmp -s "$source_dir/$source" "$BATS_FILE_TMPDIR/faults-$round/$program.cpp" ||
+            echo "$row: the sed changed nothing" >>"$BATS_FILE_TMPDIR/fault-errors"
+    done
+}
+
+setup_file() {
+    [[ -x $grade ]] || return 0
+    local path
+    # as root the programs run as uids of their own, which must reach their directories
+    chmod o+x "$BATS_RUN_TMPDIR" "$BATS_FILE_TMPDIR"
+    mkdir "$BATS_FILE_TMPDIR/own"
+    while read -r path; do
+        [[ $path == [a-z]*/[a-z]* ]] || continue
+        cp "$SYSLAB_BIN/${path#*/}" "$BATS_FILE_TMPDIR/own/" 2>/dev/null || true
+    done <"$source_dir/programs.list"
+    grading own --format gradescope "$BATS_FILE_TMPDIR/own"
+    fault_submissions
+    for path in "$BATS_FILE_TMPDIR"/faults-*; do
+        grading "${path##*/}" "$path"
+    done
+    grading written-otherwise "$fixtures"
+    cp -r "$fixtures/hostile" "$BATS_FILE_TMPDIR/hostile"
+    grading hostile --time-limit 30 "$BATS_FILE_TMPDIR/hostile"
+    mkdir "$BATS_FILE_TMPDIR/empty"
+    grading nothing --format prairielearn "$BATS_FILE_TMPDIR/empty"
+    grading few --format prairielearn "$BATS_FILE_TMPDIR/own" rrrange pidtimer
+}
+
+teardown_file() {
+    local pid
+    [[ -f $BATS_FILE_TMPDIR/gradings ]] || return 0
+    while read -r pid; do
+        kill -TERM "$pid" 2>/dev/null || true
+    done <"$BATS_FILE_TMPDIR/gradings"
+}
+
+setup() {
+    [[ -x $grade ]] || skip "syslab-grade is not built in $SYSLAB_BIN"
+    cd "$BATS_TEST_TMPDIR" || return 1
+}
+
+@test "grade: syslab's own programs score 100 of 100, in Gradescope's results.json" {
+    command -v jq >/dev/null || skip "jq is not installed (apt-get install jq)"
+    graded own
+    jq -r '.tests[] | select(.status != "passed" or .score != .max_score) | .name, .output' \
+        <<<"$output" >&2
+    [ "$status" -eq 0 ]
+    # every test passed or not gradable here, with its score, visible; the score 100
+    [ "$(jq '.score == 100' <<<"$output")" = true ]
+    [ "$(jq -r '[.tests[] | select(.status != "passed" or .score != .max_score)] | length' \
+        <<<"$output")" = 0 ]
+    [ "$(jq -r '[.tests[] | select(has("name") and has("output") and .visibility == "visible")]
+        | length' <<<"$output")" = "$(jq '.tests | length' <<<"$output")" ]
+    [ "$(jq '[.tests[].max_score] | add | round' <<<"$output")" = 100 ]
+}
+
+@test "grade: each fault loses the check that names it, and only it" {
+    local row program expression check round failed
+    local -A taken=()
+    [[ ! -s $BATS_FILE_TMPDIR/fault-errors ]] || { cat "$BATS_FILE_TMPDIR/fault-errors"; false; }
+    for row in "${faults[@]}"; do
+        IFS='|' read -r program expression check <<<"$row"
+        round=${taken[$program]:-1}
+        taken[$program]=$((round + 1))
+        graded "faults-$round"
+        [ "$status" -eq 1 ]
+        # the checks that failed in that program's part of the results
+        failed=$(awk -v program="$program:" '$1 == program { on = 1; next }
+            /^[a-z]+: / { on = 0 } on && $1 == "FAIL" { print $2 }' <<<"$output")
+        [[ $failed == "$check" ]] || row_fails "$row" "$failed" "$check"
+    done
+}
+
+@test "grade: versions written otherwise, in C, score 100; the whole-grading bound and results in PrairieLearn's form" {
+    graded written-otherwise
+    [ "$status" -eq 0 ]
+    [[ $output == *$'\nTotal: '*' points: 100.0 of 100' ]]
+    command -v jq >/dev/null || skip "jq is not installed (apt-get install jq)"
+    graded few
+    [ "$status" -eq 0 ]
+    [ "$(jq -c '[.gradable, .score, .points, .max_points]' <<<"$output")" = '[true,1,8,8]' ]
+    [ "$(jq -c '[.tests[] | select(.points == .max_points) | .name | split(":")[0]] | unique' \
+        <<<"$output")" = '["pidtimer","rrrange"]' ]
+    [ "$(jq -r '[.tests[] | has("message") and has("output")] | all' <<<"$output")" = true ]
+    graded nothing
+    [ "$status" -eq 2 ]
+    [ "$(jq -c '[.gradable, .score]' <<<"$output")" = '[false,0]' ]
+    [[ $(jq -r .message <<<"$output") == *"holds none of the programs"* ]]
+}
+
+@test "grade: hostile submissions fail their checks within the bound; nothing is left running" {
+    local program pid left
+    graded hostile
+    [ "$status" -eq 1 ]
+    # each program built, and every check after that failed
+    for program in rrrange pidtimer envdump niceset runother; do
+        awk -v program="$program:" '$1 == program { on = 1; next } /^[a-z]+: / { on = 0 }
+            on && $1 == "pass" && $2 != "builds" { bad = 1 } END { exit bad }' <<<"$output"
+        [[ $output == *$'\n'"$program: 0 of "* ]]
+    done
+    # the fork bomb and the loop killed at their bound; what the whole bound cut, said
+    [[ $output == *"was still running after 10 s and was killed"* ]]
+    [[ $output == *"not checked: the whole grading ran out of time"* ]]
+    # nothing read that the program's user may not read; the submission untouched
+    [[ $output != *"read /etc/shadow"* ]]
+    [ "$(ls "$BATS_FILE_TMPDIR/hostile" | wc -l)" -eq 5 ]
+    # nothing left: the daemons it named are gone, no process works in the scratch directories
+    for pid in $(grep -o 'left behind: [0-9]*' <<<"$output" | grep -o '[0-9]*$'); do
+        ! kill -0 "$pid" 2>/dev/null || [[ $(cat "/proc/$pid/comm") != envdump ]]
+    done
+    left=$(leftovers "$BATS_FILE_TMPDIR/hostile.tmp")$(ls -A "$BATS_FILE_TMPDIR/hostile.tmp")
+    [ -z "$left" ]
+}
