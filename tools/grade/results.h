@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
-enum class State { passed, failed, not_gradable };
+// listed: not scored, shown for a teacher to read (a free-text answer beside its key).
+enum class State { passed, failed, not_gradable, listed };
 
 // One line of the points file: a program's check, its points and what it means.
 struct Check {
