@@ -17,18 +17,19 @@
 #define SYSLAB_SOURCE_DIR "."
 #endif
 
-namespace {
+namespace
+{
 
 enum class Kind { number, choice, free };
 
 struct Question {
     int number;
-    char entry[64];        // "program key"
+    char entry[64]; // "program key"
     Kind kind;
-    char key[64];          // the number, or the right choice
-    char choices[256];     // the choices, separated by spaces
-    char feedback[1200];   // the key's answer in words
-    char answer[256];      // what the sheet says, if it says anything
+    char key[64];        // the number, or the right choice
+    char choices[256];   // the choices, separated by spaces
+    char feedback[1200]; // the key's answer in words
+    char answer[256];    // what the sheet says, if it says anything
     bool answered;
 };
 
@@ -173,7 +174,11 @@ bool read_key(const char *student, const char *seed, const char *programs, char 
     }
     if (tour[0] == '\0' || access(tour, X_OK) != 0)
         snprintf(tour, sizeof tour, "%s/tour", SYSLAB_SOURCE_DIR);
-    const char *argv[64] = {tour, "--worksheet", "--answers", "--format", "gift",
+    const char *argv[64] = {tour,
+                            "--worksheet",
+                            "--answers",
+                            "--format",
+                            "gift",
                             student != nullptr ? "--student" : "--seed",
                             student != nullptr ? student : seed};
     int argc = 7;

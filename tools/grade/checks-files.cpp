@@ -28,4 +28,3 @@ void check_fdflood(Program & /*p*/)
 void check_makelinks(Program & /*p*/)
 {
 }
-

@@ -7,14 +7,15 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The trace's execve calls and process creations, for a check of "one exec, no fork".
 struct Execs {
-    int creations;         // fork, vfork, clone, clone3
-    int execs;             // execve calls after the one that started the program
-    char exec_line[2048];  // the first of them
-    bool same_process;     // made by the process that strace started
+    int creations;        // fork, vfork, clone, clone3
+    int execs;            // execve calls after the one that started the program
+    char exec_line[2048]; // the first of them
+    bool same_process;    // made by the process that strace started
 };
 
 Execs read_execs(const Text &trace)
@@ -32,14 +33,13 @@ Execs read_execs(const Text &trace)
                     first_pid = pid;
                 } else {
                     if (e.execs++ == 0) {
-                        snprintf(e.exec_line, sizeof e.exec_line, "%.*s",
-                                 static_cast<int>(length), line);
+                        snprintf(e.exec_line, sizeof e.exec_line, "%.*s", static_cast<int>(length),
+                                 line);
                         e.same_process = pid == first_pid;
                     }
                 }
-            } else if (e.execs == 0 &&
-                       (strcmp(call, "fork") == 0 || strcmp(call, "vfork") == 0 ||
-                        strncmp(call, "clone", 5) == 0)) {
+            } else if (e.execs == 0 && (strcmp(call, "fork") == 0 || strcmp(call, "vfork") == 0 ||
+                                        strncmp(call, "clone", 5) == 0)) {
                 ++e.creations;
             }
         }
@@ -86,12 +86,12 @@ void check_exec(Program &p, const char *check, const char *call, const char *env
              "expected the process itself to become %s, with no fork before the exec;\n"
              "it made %d new process%s first",
              what, e.creations, e.creations == 1 ? "" : "es");
-    else
-    {
+    else {
         const char *start = strstr(e.exec_line, call);
         const char *end = environment == nullptr ? nullptr : strstr(e.exec_line, environment);
-        const bool right = start != nullptr && (environment == nullptr ||
-                                                (end != nullptr && end[strlen(environment)] == '\0'));
+        const bool right =
+            start != nullptr &&
+            (environment == nullptr || (end != nullptr && end[strlen(environment)] == '\0'));
         verdict(p, check, right && e.execs == 1,
                 "expected one exec, traced as\n  %s...%s\ngot%s\n  %s", call,
                 environment == nullptr ? "" : environment,
@@ -168,8 +168,7 @@ void check_listing(Program &p, const char *banner, bool empty_environment)
 
     // The environment as strace shows it: the grader's own, or none.
     char call[1024];
-    snprintf(call, sizeof call,
-             "], %s) = 0",
+    snprintf(call, sizeof call, "], %s) = 0",
              empty_environment
                  ? "[]"
                  : "[\"PATH=/usr/local/bin:/usr/bin:/bin\", \"LC_ALL=C\", \"GREETING=hello\"]");

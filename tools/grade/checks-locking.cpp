@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr char first_line[] = "Before entering into critical section\n";
 constexpr char three_lines[] = "Before entering into critical section\n"
@@ -20,10 +21,10 @@ constexpr double prompt_seconds = 10;
 // A lock of `pid` on the inode, as /proc/locks shows it.
 struct Lock {
     bool found;
-    bool blocked;      // a request waiting ("->")
-    char kind[16];     // POSIX, FLOCK, OFDLCK
-    char type[16];     // READ, WRITE
-    char range[48];    // "0 EOF"
+    bool blocked;   // a request waiting ("->")
+    char kind[16];  // POSIX, FLOCK, OFDLCK
+    char type[16];  // READ, WRITE
+    char range[48]; // "0 EOF"
 };
 
 Lock lock_of(pid_t pid, ino_t inode)
@@ -67,16 +68,17 @@ const char *lock_shown(const Lock &lock, char *buffer, size_t size)
     if (!lock.found)
         snprintf(buffer, size, "no lock of its process on db.txt");
     else
-        snprintf(buffer, size, "%s%s %s lock over %s", lock.blocked ? "a waiting request for a " : "a ",
-                 lock.kind, lock.type, lock.range);
+        snprintf(buffer, size, "%s%s %s lock over %s",
+                 lock.blocked ? "a waiting request for a " : "a ", lock.kind, lock.type,
+                 lock.range);
     return buffer;
 }
 
 struct Holder {
     pid_t pid;
     ino_t inode;
-    const char *type;  // READ or WRITE, or nullptr for either
-    bool blocked;      // wanted blocked
+    const char *type; // READ or WRITE, or nullptr for either
+    bool blocked;     // wanted blocked
 };
 
 bool holds(Run & /*r*/, void *data)
@@ -96,7 +98,8 @@ int prepare(Program &p, ino_t &inode)
     char path[1200];
     snprintf(path, sizeof path, "%s/run-%d/db.txt", p.home, p.runs);
     const int fd = open(path, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st{};
+    struct stat st {
+    };
     inode = fd >= 0 && fstat(fd, &st) == 0 ? st.st_ino : 0;
     return fd;
 }
@@ -119,8 +122,8 @@ void alone(Program &p, const char *type)
     spec.terminal = true;
     Run r{};
     run_start(p, r, spec);
-    const bool waits = run_wait_output(r, three_lines, prompt_seconds) &&
-                       run_wait_reading(r, prompt_seconds);
+    const bool waits =
+        run_wait_output(r, three_lines, prompt_seconds) && run_wait_reading(r, prompt_seconds);
     char before[Text::cap + 1];
     snprintf(before, sizeof before, "%s", r.out.data);
     Holder h{r.pid, inode, type, false};
@@ -209,8 +212,8 @@ void check_sharedhold(Program &p)
         spec.terminal = true;
         Run r{};
         run_start(p, r, spec);
-        const bool lines = run_wait_output(r, three_lines, prompt_seconds) &&
-                           run_wait_reading(r, prompt_seconds);
+        const bool lines =
+            run_wait_output(r, three_lines, prompt_seconds) && run_wait_reading(r, prompt_seconds);
         const Lock seen = lock_of(r.pid, inode);
         run_send(r, "\n");
         run_end(r, p);

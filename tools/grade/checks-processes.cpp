@@ -16,4 +16,3 @@ void check_zombiemaker(Program & /*p*/)
 void check_forkappend(Program & /*p*/)
 {
 }
-

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr double wait_seconds = 10;
 
@@ -44,8 +45,9 @@ void check_envdump(Program &p)
         run_send(r, "\n");
         run_end(r, p);
         if (!waits || !shown_while_waiting)
-            fail(p, c.check, "%s: expected %s on standard output, shown while it waits for "
-                             "Enter;\n%s%s",
+            fail(p, c.check,
+                 "%s: expected %s on standard output, shown while it waits for "
+                 "Enter;\n%s%s",
                  c.situation, shown(c.expected, want, sizeof want),
                  waits ? "" : "it did not wait for Enter; ", what_came(r, came, sizeof came));
         else
@@ -84,7 +86,8 @@ void check_pidtimer(Program &p)
                       strcmp(line + strlen(line) - 2, " \n") == 0;
     // Only the two lines.
     char first[256];
-    const bool alone = strlen(output_line(r, 0, first, sizeof first)) + strlen(line) == r.out.length;
+    const bool alone =
+        strlen(output_line(r, 0, first, sizeof first)) + strlen(line) == r.out.length;
     verdict(p, "ticks", form && ticks > 0 && alone && line[13] != ' ',
             "expected the second and last line \"Time taken : N \" (a space before the "
             "newline), N a positive count of ticks;\n%s",

@@ -9,7 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Whether the grader may start a process under FIFO at priority 10 (CAP_SYS_NICE, or a
 // real-time allowance of its own), tried in a child that does nothing else.
@@ -33,10 +34,10 @@ struct Flip {
     Run run;
     bool traced;
     int changes;
-    char requested[64];   // "SCHED_RR, [10]"
-    int last_read;        // -1: none
+    char requested[64]; // "SCHED_RR, [10]"
+    int last_read;      // -1: none
     int reads;
-    char wrong[300];      // a call naming another process, if one did
+    char wrong[300]; // a call naming another process, if one did
 };
 
 void traced_flip(Program &p, Flip &f, int policy)
@@ -83,8 +84,7 @@ void traced_flip(Program &p, Flip &f, int policy)
 
 // The lines and the request under a policy: the first line names it, the request is the
 // table's, and the second line prints what the second read returned.
-bool flip_right(const Flip &f, const char *name, const char *request, char *message,
-                size_t size)
+bool flip_right(const Flip &f, const char *name, const char *request, char *message, size_t size)
 {
     char expected[128];
     snprintf(expected, sizeof expected, "Current policy is %s\nCurrent policy is %d\n", name,
@@ -190,10 +190,11 @@ void check_rrrange(Program &p)
     char came[3000];
     for (int i = 0; i < 2; ++i) {
         output_line(r, i, line, sizeof line);
-        const bool right = strcmp(line, expected[i]) == 0 &&
-                           (i == 0 || strchr(r.out.data, '\n') == r.out.data + strlen(expected[0]) - 1) &&
-                           (i == 0 || r.out.length == strlen(expected[0]) + strlen(expected[1])) &&
-                           run_exit_status(r, 0);
+        const bool right =
+            strcmp(line, expected[i]) == 0 &&
+            (i == 0 || strchr(r.out.data, '\n') == r.out.data + strlen(expected[0]) - 1) &&
+            (i == 0 || r.out.length == strlen(expected[0]) + strlen(expected[1])) &&
+            run_exit_status(r, 0);
         verdict(p, checks[i], right,
                 "expected line %d of standard output to be %s, status 0%s;\n%s", i + 1,
                 shown(expected[i], want, sizeof want), i == 1 ? ", and no other line" : "",
@@ -263,7 +264,7 @@ void check_niceset(Program &p)
         const bool read = sscanf(run.out.data, "%*[^:]: %d", &before_value) == 1 &&
                           second != nullptr && sscanf(second, "%*[^:]: %d", &after_value) == 1;
         verdict(p, c.check, read && before_value == start && after_value == after,
-                "%s: expected the current value %d, then the new value %d;\n%s", c.situation,
-                start, after, what_came(run, came, sizeof came));
+                "%s: expected the current value %d, then the new value %d;\n%s", c.situation, start,
+                after, what_came(run, came, sizeof came));
     }
 }

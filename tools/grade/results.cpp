@@ -39,8 +39,8 @@ bool read_points(const char *path, Results &results, char *message, size_t size)
         int used = 0;
         if (sscanf(start, "%31s %47s %lf %n", c.program, c.name, &c.points, &used) != 3 ||
             c.points < 0) {
-            snprintf(message, size,
-                     "%s:%d: not \"program check points meaning\": %s", path, number, start);
+            snprintf(message, size, "%s:%d: not \"program check points meaning\": %s", path, number,
+                     start);
             fclose(f);
             return false;
         }
@@ -85,7 +85,8 @@ void totals(const Results &results, double &earned, double &possible, double &sc
     score = possible > 0 ? 100 * earned / possible : 0;
 }
 
-namespace {
+namespace
+{
 
 // The factor that makes the graded checks' points sum to 100.
 double scale(const Results &results)
@@ -95,8 +96,7 @@ double scale(const Results &results)
     return possible > 0 ? 100 / possible : 0;
 }
 
-void program_sums(const Results &results, const char *program, double &earned,
-                  double &possible)
+void program_sums(const Results &results, const char *program, double &earned, double &possible)
 {
     earned = possible = 0;
     for (size_t i = 0; i < results.count; ++i) {
@@ -151,8 +151,8 @@ void write_text(const Results &results, FILE *out)
             indented(out, c.message);
             continue;
         }
-        fprintf(out, "  %s  %-22s %g/%g  %s\n", c.state == State::passed ? "pass" : "FAIL",
-                c.name, c.state == State::passed ? c.points : 0, c.points, c.meaning);
+        fprintf(out, "  %s  %-22s %g/%g  %s\n", c.state == State::passed ? "pass" : "FAIL", c.name,
+                c.state == State::passed ? c.points : 0, c.points, c.meaning);
         if (c.state == State::failed)
             indented(out, c.message);
     }
@@ -180,7 +180,8 @@ void json_string(FILE *out, const char *text)
     fputc('"', out);
 }
 
-namespace {
+namespace
+{
 
 // "program: check (meaning)", the test's name in either format.
 void test_name(FILE *out, const Check &c)

@@ -28,10 +28,11 @@
 
 Sandbox sandbox;
 
-namespace {
+namespace
+{
 
 constexpr uid_t nobody = 65534;
-constexpr int processes_allowed = 48;      // a uid's processes at once
+constexpr int processes_allowed = 48; // a uid's processes at once
 constexpr int default_open_files = 256;
 constexpr rlim_t file_size_limit = 4 << 20; // any one file a program writes
 constexpr rlim_t memory_limit = 1024UL << 20;
@@ -53,7 +54,8 @@ bool make_directory(const char *path, mode_t mode, uid_t owner, gid_t group)
 {
     if (mkdir(path, mode) == -1 && errno != EEXIST)
         return false;
-    struct stat st{};
+    struct stat st {
+    };
     if (lstat(path, &st) == -1 || !S_ISDIR(st.st_mode))
         return false;
     if (chmod(path, mode) == -1)
@@ -73,7 +75,8 @@ bool uid_in_use(uid_t uid)
         return false;
     bool used = false;
     for (dirent *e = readdir(proc); e != nullptr && !used; e = readdir(proc)) {
-        struct stat st{};
+        struct stat st {
+        };
         used = e->d_name[0] >= '0' && e->d_name[0] <= '9' &&
                fstatat(dirfd(proc), e->d_name, &st, 0) == 0 && st.st_uid == uid;
     }
@@ -108,7 +111,8 @@ int own_process_count()
             continue;
         char path[300];
         snprintf(path, sizeof path, "/proc/%s", e->d_name);
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(path, &st) == 0 && st.st_uid == getuid())
             ++count;
     }
@@ -167,7 +171,8 @@ bool reachable(const char *path)
     char prefix[256];
     snprintf(prefix, sizeof prefix, "%s", path);
     for (;;) {
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(prefix, &st) != 0 || (st.st_mode & S_IXOTH) == 0)
             return false;
         char *slash = strrchr(prefix, '/');
@@ -347,14 +352,16 @@ bool program_present(const char *submission, const char *name)
     for (const char *suffix : suffixes) {
         char path[1024];
         snprintf(path, sizeof path, "%s/%s%s", submission, name, suffix);
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
             return true;
     }
     return false;
 }
 
-namespace {
+namespace
+{
 
 // Copies a regular file (not through a link) to `to`, owned by the given ids.
 bool copy_file(const char *from, const char *to, mode_t mode, uid_t owner, gid_t group)
@@ -362,7 +369,8 @@ bool copy_file(const char *from, const char *to, mode_t mode, uid_t owner, gid_t
     const int in = open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in == -1)
         return false;
-    struct stat st{};
+    struct stat st {
+    };
     if (fstat(in, &st) == -1 || !S_ISREG(st.st_mode)) {
         close(in);
         return false;
@@ -425,7 +433,8 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
     const char *const sources[] = {".cpp", ".c"};
     for (const char *suffix : sources) {
         snprintf(path, sizeof path, "%s/%s%s", submission, p.name, suffix);
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         const bool cpp = suffix[1] == 'c' && suffix[2] == 'p';
@@ -481,8 +490,7 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
     snprintf(path, sizeof path, "%s/%s", submission, p.name);
     unlink(p.executable);
     if (access(path, F_OK) != 0) {
-        snprintf(message, size, "no %s.c, %s.cpp or %s in the submission", p.name, p.name,
-                 p.name);
+        snprintf(message, size, "no %s.c, %s.cpp or %s in the submission", p.name, p.name, p.name);
         return false;
     }
     if (!copy_file(path, p.executable, 0755, 0, 0)) {
@@ -510,7 +518,8 @@ const char *scratch(Program &p)
     return dir;
 }
 
-namespace {
+namespace
+{
 
 const char *current_scratch(const Program &p, char *buffer, size_t size)
 {
@@ -544,7 +553,8 @@ bool scratch_directory(Program &p, const char *name)
     return make_directory(path, 0755, p.uid, p.gid);
 }
 
-namespace {
+namespace
+{
 
 bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool compile)
 {
@@ -569,8 +579,9 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
         snprintf(r.trace_file, sizeof r.trace_file, "%s/trace", trace_dir);
         static char expression[256];
         snprintf(expression, sizeof expression, "trace=%s", spec.trace);
-        const char *const traced[] = {strace, "-f", "-qq", "-v", "-s", "256", "-e", "signal=none",
-                                      "-e", expression, "-o", r.trace_file, "--"};
+        const char *const traced[] = {strace, "-f",         "-qq",         "-v", "-s",
+                                      "256",  "-e",         "signal=none", "-e", expression,
+                                      "-o",   r.trace_file, "--"};
         for (const char *a : traced)
             argv[argc++] = a;
     }
@@ -697,11 +708,31 @@ bool run_wait_until(Run &r, bool (*condition)(Run &, void *), void *data, double
     }
 }
 
-namespace {
+namespace
+{
 
 bool output_has(Run &r, void *text)
 {
     return strstr(r.out.data, static_cast<const char *>(text)) != nullptr;
+}
+
+// Asleep in the kernel (state S), which is all /proc tells without ptrace's access (a
+// container without CAP_SYS_PTRACE): then the wait is taken as the wait for input.
+bool sleeping(pid_t pid)
+{
+    char path[64];
+    char line[512];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    const ssize_t got = read(fd, line, sizeof line - 1);
+    close(fd);
+    if (got <= 0)
+        return false;
+    line[got] = '\0';
+    const char *end = strrchr(line, ')');
+    return end != nullptr && end[1] == ' ' && end[2] == 'S';
 }
 
 // Blocked in a read of descriptor 0: /proc/PID/syscall names the call and its first argument.
@@ -718,7 +749,7 @@ bool reading_input(Run &r, void * /*unused*/)
     snprintf(path, sizeof path, "/proc/%d/syscall", static_cast<int>(r.pid));
     FILE *f = fopen(path, "re");
     if (f == nullptr)
-        return false;
+        return errno == EACCES || errno == EPERM ? sleeping(r.pid) : false;
     long call = -1;
     unsigned long fd = 1;
     const bool got = fscanf(f, "%ld %lx", &call, &fd) == 2;
@@ -807,7 +838,8 @@ void end_all(Program &p)
     end_descendants();
 }
 
-namespace {
+namespace
+{
 
 // Whether a process other than a zombie runs with `uid` as its real, effective or saved uid.
 bool uid_has_processes(uid_t uid)
