@@ -110,7 +110,7 @@ setup_file() {
     done
     grading written-otherwise "$fixtures"
     cp -r "$fixtures/hostile" "$BATS_FILE_TMPDIR/hostile"
-    grading hostile --time-limit 30 "$BATS_FILE_TMPDIR/hostile"
+    grading hostile --time-limit 20 "$BATS_FILE_TMPDIR/hostile"
     mkdir "$BATS_FILE_TMPDIR/empty"
     grading nothing --format prairielearn "$BATS_FILE_TMPDIR/empty"
     grading few --format prairielearn "$BATS_FILE_TMPDIR/own" rrrange pidtimer
