@@ -4,8 +4,8 @@
 #include "grade.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // A file of the run's scratch directory, read whole (up to the buffer); -1 when missing.
 ssize_t read_back(const Run &r, const char *name, char *buffer, size_t size)
@@ -91,8 +92,8 @@ bool sleeping(Run &r, void * /*unused*/)
 // One traced system call: "PID name(args) = result".
 struct Call {
     char name[32];
-    const char *args;     // after the "("
-    size_t args_length;   // up to the closing ")"
+    const char *args;   // after the "("
+    size_t args_length; // up to the closing ")"
     long result;
 };
 
@@ -198,9 +199,9 @@ void check_sizedecho(Program &p)
 {
     struct Case {
         const char *size;
-        const char *line;     // typed after the prompt "enter string", or nullptr
+        const char *line; // typed after the prompt "enter string", or nullptr
         const char *echo;
-        const char *left;     // left in the terminal's queue
+        const char *left; // left in the terminal's queue
     };
     const Case cases[] = {
         {"5\n", "hello world\n", "hello\n", " world\n"},
@@ -304,7 +305,8 @@ void check_bytecat(Program &p)
                 fd = c.result;
             bool fits = true;
             if (is_read)
-                fits = !at_end && read_next && last_argument(c) == 1 && (c.result == 1 || c.result == 0);
+                fits = !at_end && read_next && last_argument(c) == 1 &&
+                       (c.result == 1 || c.result == 0);
             else if (is_write)
                 fits = !at_end && !read_next && last_argument(c) == 1 && c.result == 1;
             if ((is_read || is_write) && !fits && alternates) {
@@ -427,7 +429,8 @@ void check_exclcreate(Program &p)
     scratch(p);
     run_once(p, r, run_spec());
     constexpr char created[] = "The file descriptor value is: 3";
-    struct stat st{};
+    struct stat st {
+    };
     const bool made = stat_in(r, "exclcreate.txt", st) && S_ISREG(st.st_mode) && st.st_size == 0;
     verdict(p, "creates", output_is(r, created, strlen(created), 0) && made,
             "in a directory without exclcreate.txt, descriptors 0 to 2 open: expected \"The file "
@@ -444,7 +447,8 @@ void check_exclcreate(Program &p)
             what_came(r, came, sizeof came));
 }
 
-namespace {
+namespace
+{
 
 struct Table_watch {
     int limit;
@@ -456,8 +460,7 @@ struct Table_watch {
 // fdflood's descriptors 3 up to the limit, each naming the next of the five files in turn.
 bool table_full(Run &r, void *data)
 {
-    static const char *const names[] = {"one.txt", "two.txt", "three.txt", "four.txt",
-                                        "five.txt"};
+    static const char *const names[] = {"one.txt", "two.txt", "three.txt", "four.txt", "five.txt"};
     auto *w = static_cast<Table_watch *>(data);
     w->count = 0;
     w->wrong[0] = '\0';
@@ -508,18 +511,23 @@ void check_fdflood(Program &p)
             "on naming one.txt, two.txt, three.txt, four.txt, five.txt in turn), the program "
             "still running;\n%s%s%s",
             spec.open_files, w.wrong, w.wrong[0] != '\0' ? "; " : "",
-            full && !stays ? "it did not stay so" : r.exited || !full ? what_came(r, came, sizeof came) : how);
+            full && !stays      ? "it did not stay so"
+            : r.exited || !full ? what_came(r, came, sizeof came)
+                                : how);
 
     Table files;
     const char *const names[] = {"one.txt", "two.txt", "three.txt", "four.txt", "five.txt"};
     for (const char *name : names) {
-        struct stat st{};
+        struct stat st {
+        };
         const bool there = stat_in(r, name, st);
         row(files, there && S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0755,
             "expected the five files made empty, mode 0777 less the umask 022 (rwxr-xr-x);\n%s %s",
-            name, !there ? "is missing" : !S_ISREG(st.st_mode) ? "is not a regular file"
-                  : st.st_size != 0                                ? "is not empty"
-                                                                   : "has another mode");
+            name,
+            !there                 ? "is missing"
+            : !S_ISREG(st.st_mode) ? "is not a regular file"
+            : st.st_size != 0      ? "is not empty"
+                                   : "has another mode");
     }
     table_verdict(p, "files", files);
 }
@@ -548,12 +556,14 @@ void check_makelinks(Program &p)
         run_exit_status(r, 0) ? "" : what_came(r, came, sizeof came));
     // The hard link: another name of three.txt's inode, whatever it is called. Named four.txt,
     // it is refused as the symbolic link has just taken the name.
-    struct stat three{};
+    struct stat three {
+    };
     stat_in(r, "three.txt", three);
     char other[300] = "";
     DIR *d = opendir(r.dir);
     for (dirent *e = d != nullptr ? readdir(d) : nullptr; e != nullptr; e = readdir(d)) {
-        struct stat st{};
+        struct stat st {
+        };
         if (strcmp(e->d_name, "three.txt") != 0 && stat_in(r, e->d_name, st) &&
             S_ISREG(st.st_mode) && st.st_ino == three.st_ino && st.st_dev == three.st_dev)
             snprintf(other, sizeof other, "%s", e->d_name);
@@ -561,7 +571,8 @@ void check_makelinks(Program &p)
     if (d != nullptr)
         closedir(d);
     const bool four = other[0] == '\0' && strcmp(r.err.data, taken) == 0;
-    row(hard, run_exit_status(r, 0) && (other[0] != '\0' || four) && three.st_nlink == (four ? 1U : 2U),
+    row(hard,
+        run_exit_status(r, 0) && (other[0] != '\0' || four) && three.st_nlink == (four ? 1U : 2U),
         "with three.txt there: expected a hard link to it (its inode under a second name), "
         "status 0;\n%s",
         other[0] != '\0' ? "three.txt's link count is not 2" : "no other name has its inode");
@@ -573,8 +584,7 @@ void check_makelinks(Program &p)
         char expected[200];
         snprintf(expected, sizeof expected, "%s%s", round == 2 ? taken : "", no_target);
         char want[300];
-        row(errors,
-            run_exit_status(r, 0) && r.out.length == 0 && strcmp(r.err.data, expected) == 0,
+        row(errors, run_exit_status(r, 0) && r.out.length == 0 && strcmp(r.err.data, expected) == 0,
             "%s: expected on standard error only %s, then status 0;\n%s",
             round == 1 ? "in an empty directory" : "run there again",
             shown(expected, want, sizeof want), what_came(r, came, sizeof came));

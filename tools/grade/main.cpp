@@ -310,7 +310,7 @@ void stop_job(Job &j, const char *why)
 // Grades the programs side by side, the long waits first, within the bounds.
 void grade(const Options &o, const Entry **chosen, size_t count)
 {
-    size_t order[32];
+    size_t order[32] = {};
     size_t n = 0;
     for (int pass_number = 0; pass_number < 2; ++pass_number)
         for (size_t i = 0; i < count; ++i)

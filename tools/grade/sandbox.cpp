@@ -747,14 +747,19 @@ bool reading_input(Run &r, void * /*unused*/)
 #endif
     char path[300];
     snprintf(path, sizeof path, "/proc/%d/syscall", static_cast<int>(r.pid));
-    FILE *f = fopen(path, "re");
-    if (f == nullptr)
-        return errno == EACCES || errno == EPERM ? sleeping(r.pid) : false;
+    // Opened, it may still refuse the read: without ptrace's access the kernel says EPERM.
+    const int file = open(path, O_RDONLY | O_CLOEXEC);
+    char line[256];
+    const ssize_t n = file == -1 ? -1 : read(file, line, sizeof line - 1);
+    const int error = errno;
+    if (file != -1)
+        close(file);
+    if (n <= 0)
+        return n == -1 && (error == EACCES || error == EPERM) && sleeping(r.pid);
+    line[n] = '\0';
     long call = -1;
     unsigned long fd = 1;
-    const bool got = fscanf(f, "%ld %lx", &call, &fd) == 2;
-    fclose(f);
-    return got && call == read_call && fd == 0;
+    return sscanf(line, "%ld %lx", &call, &fd) == 2 && call == read_call && fd == 0;
 }
 
 } // namespace
@@ -859,7 +864,8 @@ bool uid_has_processes(uid_t uid)
         return false;
     bool found = false;
     for (dirent *e = readdir(proc); e != nullptr && !found; e = readdir(proc)) {
-        struct stat st{};
+        struct stat st {
+        };
         found = e->d_name[0] >= '0' && e->d_name[0] <= '9' &&
                 fstatat(dirfd(proc), e->d_name, &st, 0) == 0 && st.st_uid == uid;
     }
