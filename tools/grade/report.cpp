@@ -28,10 +28,17 @@ void report(Program &p, const char *state, const char *check, const char *messag
         perror("syslab-grade: writing a result");
 }
 
+// The messages are printf's formats, which the compiler checks as it checks printf's: C-style
+// variadic functions on purpose, each formatting through this one.
+void formatted(Program &p, const char *state, const char *check, const char *format, va_list args)
+{
+    char message[4096];
+    vsnprintf(message, sizeof message, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    report(p, state, check, message);
+}
+
 } // namespace
 
-// The messages are printf's formats, which the compiler checks as it checks printf's: C-style
-// variadic functions on purpose.
 void pass(Program &p, const char *check)
 {
     report(p, "pass", check, "");
@@ -40,12 +47,10 @@ void pass(Program &p, const char *check)
 // NOLINTNEXTLINE(cert-dcl50-cpp)
 void fail(Program &p, const char *check, const char *format, ...)
 {
-    char message[4096];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    formatted(p, "fail", check, format, args);
     va_end(args);
-    report(p, "fail", check, message);
 }
 
 // NOLINTNEXTLINE(cert-dcl50-cpp)
@@ -55,23 +60,19 @@ void verdict(Program &p, const char *check, bool passed, const char *format, ...
         report(p, "pass", check, "");
         return;
     }
-    char message[4096];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    formatted(p, "fail", check, format, args);
     va_end(args);
-    report(p, "fail", check, message);
 }
 
 // NOLINTNEXTLINE(cert-dcl50-cpp)
 void not_gradable(Program &p, const char *check, const char *format, ...)
 {
-    char message[4096];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args); // NOLINT(clang-analyzer-valist.Uninitialized)
+    formatted(p, "skip", check, format, args);
     va_end(args);
-    report(p, "skip", check, message);
 }
 
 const char *shown(const char *data, size_t length, char *buffer, size_t size)

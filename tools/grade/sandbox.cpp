@@ -65,23 +65,12 @@ bool make_directory(const char *path, mode_t mode, uid_t owner, gid_t group)
     return true;
 }
 
-// Whether an account has `uid`, or any process runs as it (its /proc directory's owner).
+bool uid_has_processes(uid_t uid);
+
+// Whether an account has `uid`, or any process runs as it.
 bool uid_in_use(uid_t uid)
 {
-    if (getpwuid(uid) != nullptr)
-        return true;
-    DIR *proc = opendir("/proc");
-    if (proc == nullptr)
-        return false;
-    bool used = false;
-    for (dirent *e = readdir(proc); e != nullptr && !used; e = readdir(proc)) {
-        struct stat st {
-        };
-        used = e->d_name[0] >= '0' && e->d_name[0] <= '9' &&
-               fstatat(dirfd(proc), e->d_name, &st, 0) == 0 && st.st_uid == uid;
-    }
-    closedir(proc);
-    return used;
+    return getpwuid(uid) != nullptr || uid_has_processes(uid);
 }
 
 // Whether this process may take `uid` (it lies inside the user namespace's map).
