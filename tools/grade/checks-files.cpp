@@ -4,7 +4,6 @@
 #include "grade.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // A file of the run's scratch directory, read whole (up to the buffer); -1 when missing.
 ssize_t read_back(const Run &r, const char *name, char *buffer, size_t size)
@@ -91,8 +91,8 @@ bool sleeping(Run &r, void * /*unused*/)
 // One traced system call: "PID name(args) = result".
 struct Call {
     char name[32];
-    const char *args;     // after the "("
-    size_t args_length;   // up to the closing ")"
+    const char *args;   // after the "("
+    size_t args_length; // up to the closing ")"
     long result;
 };
 
@@ -125,21 +125,19 @@ long last_argument(const Call &c)
     return strtol(*comma == ',' ? comma + 1 : comma, nullptr, 10);
 }
 
-// A check over several runs: passed until a run fails it; the first failure is its message.
+// A check over several runs: passed until a run fails it; the first failure gives its message.
 struct Table {
     bool passed = true;
     char message[3600] = "";
 };
 
-[[gnu::format(printf, 3, 4)]] void row(Table &t, bool passed, const char *format, ...)
+// Whether this run is the first to fail the check; the caller then writes the message.
+bool first_failure(Table &t, bool passed)
 {
     if (passed || !t.passed)
-        return;
+        return false;
     t.passed = false;
-    va_list list;
-    va_start(list, format);
-    vsnprintf(t.message, sizeof t.message, format, list);
-    va_end(list);
+    return true;
 }
 
 void table_verdict(Program &p, const char *check, const Table &t)
@@ -172,10 +170,12 @@ void check_seekgap(Program &p)
         const size_t end = length < 10 ? 10 : length;
         char expected[64];
         snprintf(expected, sizeof expected, "offset : %zu", end + 10);
-        row(offset, output_is(r, expected, strlen(expected), 0),
-            "with seekgap.txt holding %zu bytes: expected on standard output %s (the offset "
-            "10 bytes past the end after the first write), then status 0;\n%s",
-            length, shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(offset, output_is(r, expected, strlen(expected), 0)))
+            snprintf(
+                offset.message, sizeof offset.message,
+                "with seekgap.txt holding %zu bytes: expected on standard output %s (the offset "
+                "10 bytes past the end after the first write), then status 0;\n%s",
+                length, shown(expected, want, sizeof want), what_came(r, came, sizeof came));
         char wanted[128];
         memcpy(wanted, pattern, 10);
         if (end > 10)
@@ -184,11 +184,15 @@ void check_seekgap(Program &p)
         memcpy(wanted + end + 10, pattern, 10);
         char got[256];
         const ssize_t n = read_back(r, "seekgap.txt", got, sizeof got);
-        row(file, n == static_cast<ssize_t>(end + 20) && memcmp(got, wanted, end + 20) == 0,
-            "with seekgap.txt holding %zu bytes: expected it to hold %s (%zu bytes, the gap "
-            "reading as zeros);\nit holds %s",
-            length, shown(wanted, end + 20, want, sizeof want), end + 20,
-            n < 0 ? "nothing: it is gone" : shown(got, static_cast<size_t>(n), came, sizeof came));
+        if (first_failure(file, n == static_cast<ssize_t>(end + 20) &&
+                                    memcmp(got, wanted, end + 20) == 0))
+            snprintf(
+                file.message, sizeof file.message,
+                "with seekgap.txt holding %zu bytes: expected it to hold %s (%zu bytes, the gap "
+                "reading as zeros);\nit holds %s",
+                length, shown(wanted, end + 20, want, sizeof want), end + 20,
+                n < 0 ? "nothing: it is gone"
+                      : shown(got, static_cast<size_t>(n), came, sizeof came));
     }
     table_verdict(p, "offset", offset);
     table_verdict(p, "file", file);
@@ -198,9 +202,9 @@ void check_sizedecho(Program &p)
 {
     struct Case {
         const char *size;
-        const char *line;     // typed after the prompt "enter string", or nullptr
+        const char *line; // typed after the prompt "enter string", or nullptr
         const char *echo;
-        const char *left;     // left in the terminal's queue
+        const char *left; // left in the terminal's queue
     };
     const Case cases[] = {
         {"5\n", "hello world\n", "hello\n", " world\n"},
@@ -237,14 +241,17 @@ void check_sizedecho(Program &p)
         snprintf(situation, sizeof situation, "at a terminal, the size %.*s typed, then %s",
                  static_cast<int>(strlen(c.size) - 1), c.size,
                  c.line != nullptr ? shown(c.line, want, sizeof want) : "nothing");
-        row(echo, output_is(r, expected, strlen(expected), 0),
-            "%s: expected on standard output %s, then status 0;\n%s", situation,
-            shown(expected, want, sizeof want), what_came(r, came, sizeof came));
-        char left[300];
-        row(rest, strcmp(queued, c.left) == 0,
-            "%s: expected it to read no more than the size, leaving %s in the terminal's "
-            "queue;\nit left %s",
-            situation, shown(c.left, want, sizeof want), shown(queued, left, sizeof left));
+        if (first_failure(echo, output_is(r, expected, strlen(expected), 0)))
+            snprintf(echo.message, sizeof echo.message,
+                     "%s: expected on standard output %s, then status 0;\n%s", situation,
+                     shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(rest, strcmp(queued, c.left) == 0)) {
+            char left[300];
+            snprintf(rest.message, sizeof rest.message,
+                     "%s: expected it to read no more than the size, leaving %s in the terminal's "
+                     "queue;\nit left %s",
+                     situation, shown(c.left, want, sizeof want), shown(queued, left, sizeof left));
+        }
     }
     table_verdict(p, "echo", echo);
     table_verdict(p, "leaves-rest", rest);
@@ -264,10 +271,12 @@ void check_bytecat(Program &p)
         scratch_file(p, "bytecat.txt", "", 0644);
         fill(dir, "bytecat.txt", bytes, size);
         run_once(p, r, run_spec());
-        row(copies, output_is(r, bytes, size, 0),
-            "with bytecat.txt holding %zu bytes: expected on standard output %s, then status "
-            "0;\n%s",
-            size, shown(bytes, size, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(copies, output_is(r, bytes, size, 0)))
+            snprintf(
+                copies.message, sizeof copies.message,
+                "with bytecat.txt holding %zu bytes: expected on standard output %s, then status "
+                "0;\n%s",
+                size, shown(bytes, size, want, sizeof want), what_came(r, came, sizeof came));
     }
     table_verdict(p, "copies", copies);
 
@@ -304,7 +313,8 @@ void check_bytecat(Program &p)
                 fd = c.result;
             bool fits = true;
             if (is_read)
-                fits = !at_end && read_next && last_argument(c) == 1 && (c.result == 1 || c.result == 0);
+                fits = !at_end && read_next && last_argument(c) == 1 &&
+                       (c.result == 1 || c.result == 0);
             else if (is_write)
                 fits = !at_end && !read_next && last_argument(c) == 1 && c.result == 1;
             if ((is_read || is_write) && !fits && alternates) {
@@ -368,14 +378,15 @@ void check_stdinwait(Program &p)
         char queued[256];
         left_queued(r, terminal, queued, sizeof queued);
         run_end(r, p);
-        char left[300];
-        row(ready,
-            output_is(r, available, strlen(available), 0) && took < 5 &&
-                strcmp(queued, "typed\n") == 0,
-            "at a terminal, a line typed while it waits: expected \"The data is now available\" "
-            "at once, then status 0, the line left unread in the terminal's queue;\n%.1f s after "
-            "the line it %s; it left %s in the queue",
-            took, what_came(r, came, sizeof came), shown(queued, left, sizeof left));
+        if (first_failure(ready, output_is(r, available, strlen(available), 0) && took < 5 &&
+                                     strcmp(queued, "typed\n") == 0)) {
+            char left[300];
+            snprintf(ready.message, sizeof ready.message,
+                     "at a terminal, a line typed while it waits: expected \"The data is now "
+                     "available\" at once, then status 0, the line left unread in the "
+                     "terminal's queue;\n%.1f s after the line it %s; it left %s in the queue",
+                     took, what_came(r, came, sizeof came), shown(queued, left, sizeof left));
+        }
     }
     if (!p.can_trace) {
         not_gradable(p, "one-select", "%s", p.trace_reason);
@@ -388,10 +399,11 @@ void check_stdinwait(Program &p)
     Run r{};
     scratch(p);
     run_once(p, r, spec);
-    row(ready, output_is(r, available, strlen(available), 0),
-        "with standard input at its end (an empty file): expected \"The data is now "
-        "available\" at once, then status 0;\n%s",
-        what_came(r, came, sizeof came));
+    if (first_failure(ready, output_is(r, available, strlen(available), 0)))
+        snprintf(ready.message, sizeof ready.message,
+                 "with standard input at its end (an empty file): expected \"The data is now "
+                 "available\" at once, then status 0;\n%s",
+                 what_came(r, came, sizeof came));
     table_verdict(p, "data-ready", ready);
     static Text trace;
     run_trace(r, trace);
@@ -427,7 +439,8 @@ void check_exclcreate(Program &p)
     scratch(p);
     run_once(p, r, run_spec());
     constexpr char created[] = "The file descriptor value is: 3";
-    struct stat st{};
+    struct stat st {
+    };
     const bool made = stat_in(r, "exclcreate.txt", st) && S_ISREG(st.st_mode) && st.st_size == 0;
     verdict(p, "creates", output_is(r, created, strlen(created), 0) && made,
             "in a directory without exclcreate.txt, descriptors 0 to 2 open: expected \"The file "
@@ -444,7 +457,8 @@ void check_exclcreate(Program &p)
             what_came(r, came, sizeof came));
 }
 
-namespace {
+namespace
+{
 
 struct Table_watch {
     int limit;
@@ -456,8 +470,7 @@ struct Table_watch {
 // fdflood's descriptors 3 up to the limit, each naming the next of the five files in turn.
 bool table_full(Run &r, void *data)
 {
-    static const char *const names[] = {"one.txt", "two.txt", "three.txt", "four.txt",
-                                        "five.txt"};
+    static const char *const names[] = {"one.txt", "two.txt", "three.txt", "four.txt", "five.txt"};
     auto *w = static_cast<Table_watch *>(data);
     w->count = 0;
     w->wrong[0] = '\0';
@@ -508,18 +521,26 @@ void check_fdflood(Program &p)
             "on naming one.txt, two.txt, three.txt, four.txt, five.txt in turn), the program "
             "still running;\n%s%s%s",
             spec.open_files, w.wrong, w.wrong[0] != '\0' ? "; " : "",
-            full && !stays ? "it did not stay so" : r.exited || !full ? what_came(r, came, sizeof came) : how);
+            full && !stays      ? "it did not stay so"
+            : r.exited || !full ? what_came(r, came, sizeof came)
+                                : how);
 
     Table files;
     const char *const names[] = {"one.txt", "two.txt", "three.txt", "four.txt", "five.txt"};
     for (const char *name : names) {
-        struct stat st{};
+        struct stat st {
+        };
         const bool there = stat_in(r, name, st);
-        row(files, there && S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0755,
-            "expected the five files made empty, mode 0777 less the umask 022 (rwxr-xr-x);\n%s %s",
-            name, !there ? "is missing" : !S_ISREG(st.st_mode) ? "is not a regular file"
-                  : st.st_size != 0                                ? "is not empty"
-                                                                   : "has another mode");
+        if (first_failure(files, there && S_ISREG(st.st_mode) && st.st_size == 0 &&
+                                     (st.st_mode & 07777) == 0755))
+            snprintf(files.message, sizeof files.message,
+                     "expected the five files made empty, mode 0777 less the umask 022 "
+                     "(rwxr-xr-x);\n%s %s",
+                     name,
+                     !there                 ? "is missing"
+                     : !S_ISREG(st.st_mode) ? "is not a regular file"
+                     : st.st_size != 0      ? "is not empty"
+                                            : "has another mode");
     }
     table_verdict(p, "files", files);
 }
@@ -541,19 +562,23 @@ void check_makelinks(Program &p)
     snprintf(path, sizeof path, "%s/four.txt", r.dir);
     ssize_t n = readlink(path, target, sizeof target - 1);
     target[n > 0 ? n : 0] = '\0';
-    row(symbolic, run_exit_status(r, 0) && strcmp(target, "three.txt") == 0,
-        "with three.txt there: expected four.txt made a symbolic link to \"three.txt\", status "
-        "0;\n%s%s%s",
-        n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target,
-        run_exit_status(r, 0) ? "" : what_came(r, came, sizeof came));
+    if (first_failure(symbolic, run_exit_status(r, 0) && strcmp(target, "three.txt") == 0))
+        snprintf(
+            symbolic.message, sizeof symbolic.message,
+            "with three.txt there: expected four.txt made a symbolic link to \"three.txt\", status "
+            "0;\n%s%s%s",
+            n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target,
+            run_exit_status(r, 0) ? "" : what_came(r, came, sizeof came));
     // The hard link: another name of three.txt's inode, whatever it is called. Named four.txt,
     // it is refused as the symbolic link has just taken the name.
-    struct stat three{};
+    struct stat three {
+    };
     stat_in(r, "three.txt", three);
     char other[300] = "";
     DIR *d = opendir(r.dir);
     for (dirent *e = d != nullptr ? readdir(d) : nullptr; e != nullptr; e = readdir(d)) {
-        struct stat st{};
+        struct stat st {
+        };
         if (strcmp(e->d_name, "three.txt") != 0 && stat_in(r, e->d_name, st) &&
             S_ISREG(st.st_mode) && st.st_ino == three.st_ino && st.st_dev == three.st_dev)
             snprintf(other, sizeof other, "%s", e->d_name);
@@ -561,10 +586,13 @@ void check_makelinks(Program &p)
     if (d != nullptr)
         closedir(d);
     const bool four = other[0] == '\0' && strcmp(r.err.data, taken) == 0;
-    row(hard, run_exit_status(r, 0) && (other[0] != '\0' || four) && three.st_nlink == (four ? 1U : 2U),
-        "with three.txt there: expected a hard link to it (its inode under a second name), "
-        "status 0;\n%s",
-        other[0] != '\0' ? "three.txt's link count is not 2" : "no other name has its inode");
+    if (first_failure(hard, run_exit_status(r, 0) && (other[0] != '\0' || four) &&
+                                three.st_nlink == (four ? 1U : 2U)))
+        snprintf(
+            hard.message, sizeof hard.message,
+            "with three.txt there: expected a hard link to it (its inode under a second name), "
+            "status 0;\n%s",
+            other[0] != '\0' ? "three.txt's link count is not 2" : "no other name has its inode");
 
     // In an empty directory, then again there: the errors, on standard error only.
     scratch(p);
@@ -572,20 +600,23 @@ void check_makelinks(Program &p)
         run_once(p, r, run_spec());
         char expected[200];
         snprintf(expected, sizeof expected, "%s%s", round == 2 ? taken : "", no_target);
-        char want[300];
-        row(errors,
-            run_exit_status(r, 0) && r.out.length == 0 && strcmp(r.err.data, expected) == 0,
-            "%s: expected on standard error only %s, then status 0;\n%s",
-            round == 1 ? "in an empty directory" : "run there again",
-            shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(errors, run_exit_status(r, 0) && r.out.length == 0 &&
+                                      strcmp(r.err.data, expected) == 0)) {
+            char want[300];
+            snprintf(errors.message, sizeof errors.message,
+                     "%s: expected on standard error only %s, then status 0;\n%s",
+                     round == 1 ? "in an empty directory" : "run there again",
+                     shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        }
         if (round == 1) {
             snprintf(path, sizeof path, "%s/four.txt", r.dir);
             n = readlink(path, target, sizeof target - 1);
             target[n > 0 ? n : 0] = '\0';
-            row(symbolic, strcmp(target, "three.txt") == 0,
-                "in an empty directory: expected four.txt made a symbolic link to "
-                "\"three.txt\" (left dangling);\n%s%s",
-                n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target);
+            if (first_failure(symbolic, strcmp(target, "three.txt") == 0))
+                snprintf(symbolic.message, sizeof symbolic.message,
+                         "in an empty directory: expected four.txt made a symbolic link to "
+                         "\"three.txt\" (left dangling);\n%s%s",
+                         n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target);
         }
     }
     table_verdict(p, "symlink", symbolic);

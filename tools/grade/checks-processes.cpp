@@ -11,7 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // A process's state and parent, from /proc/PID/stat; false when it is gone.
 bool state_of(pid_t pid, char &state, pid_t &parent)
@@ -82,8 +83,8 @@ bool ended(Run &r, void * /*unused*/)
 
 // Whether standard output is made of the two processes' lines, each process's in its order,
 // the two interleaved in any way.
-bool interleaved(const Run &r, const char *const *first, int first_count,
-                 const char *const *second, int second_count)
+bool interleaved(const Run &r, const char *const *first, int first_count, const char *const *second,
+                 int second_count)
 {
     if (r.out.dropped != 0)
         return false;
@@ -151,8 +152,8 @@ void check_forkpids(Program &p)
         const size_t n = strcspn(line, "\n");
         int pid = 0;
         const char *result = strstr(line, ") = ");
-        if (sscanf(line, "%d", &pid) == 1 && result != nullptr &&
-            result < line + n && forked == 0) {
+        if (sscanf(line, "%d", &pid) == 1 && result != nullptr && result < line + n &&
+            forked == 0) {
             forker = pid;
             forked = strtol(result + 4, nullptr, 10);
         }
@@ -161,7 +162,8 @@ void check_forkpids(Program &p)
             ++line;
     }
     const char *shown_id = strstr(r.out.data, child_line);
-    const long printed = shown_id != nullptr ? strtol(shown_id + strlen(child_line), nullptr, 10) : 0;
+    const long printed =
+        shown_id != nullptr ? strtol(shown_id + strlen(child_line), nullptr, 10) : 0;
     verdict(p, "child", forked > 0 && printed == forked,
             "at a terminal: expected the child's id to be that of the child it forked "
             "(process %d forked %ld);\n%s",
@@ -236,15 +238,17 @@ void check_orphanmaker(Program &p)
             "expected the parent to end after 10 s with status 0, not waiting for its child;\n"
             "the parent %s after %.1f s%s",
             run_how(r, came, sizeof came), parent_took,
-            f.child == 0 ? ", having forked no child" : there ? "" : ", its child reaped");
+            f.child == 0 ? ", having forked no child"
+            : there      ? ""
+                         : ", its child reaped");
     verdict(p, "adopted", there && !ended_first && adopter == getpid(),
             "expected its child (first a child of it) to be adopted by the grader's checker (a "
             "subreaper, process %d) once it ends, before the child wakes at 12 s;\n%s",
             static_cast<int>(getpid()),
-            f.child == 0   ? "no child of it was found"
-            : ended_first  ? "the child ended before its parent"
-            : !there       ? "the child was reaped by its parent"
-                           : "the child was not adopted");
+            f.child == 0  ? "no child of it was found"
+            : ended_first ? "the child ended before its parent"
+            : !there      ? "the child was reaped by its parent"
+                          : "the child was not adopted");
 }
 
 void check_zombiemaker(Program &p)
@@ -300,8 +304,9 @@ void check_zombiemaker(Program &p)
     const bool stayed = zombie && parent_ending && parent_took >= 9.5;
     char why[200];
     if (f.child == 0 || !zombie)
-        snprintf(why, sizeof why, "%s", f.child == 0 ? "no child of it was found"
-                                                     : "its child was not seen as a zombie under it");
+        snprintf(why, sizeof why, "%s",
+                 f.child == 0 ? "no child of it was found"
+                              : "its child was not seen as a zombie under it");
     else
         snprintf(why, sizeof why, "a zombie under it from %.1f s to %.1f s; it %s after %.1f s",
                  zombie_at, lasted, run_how(r, came, sizeof came), parent_took);
@@ -311,7 +316,8 @@ void check_zombiemaker(Program &p)
             why);
 }
 
-namespace {
+namespace
+{
 
 struct Appended {
     char path[1024];
@@ -321,7 +327,8 @@ struct Appended {
 bool appended(Run & /*r*/, void *data)
 {
     auto *a = static_cast<Appended *>(data);
-    struct stat st{};
+    struct stat st {
+    };
     return lstat(a->path, &st) == 0 && st.st_size >= a->size;
 }
 
@@ -338,7 +345,6 @@ void check_forkappend(Program &p)
     snprintf(a.path, sizeof a.path, "%s/forkappend.txt", dir);
     bool whole = true;
     char content[256] = "";
-    ssize_t length = 0;
     Run r{};
     for (int run = 1; run <= 3 && whole; ++run) {
         run_start(p, r, run_spec());
@@ -350,7 +356,7 @@ void check_forkappend(Program &p)
             run_pump(r, 0.01);
         run_end(r, p);
         const int fd = open(a.path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        length = fd >= 0 ? read(fd, content, sizeof content - 1) : -1;
+        const ssize_t length = fd >= 0 ? read(fd, content, sizeof content - 1) : -1;
         if (fd >= 0)
             close(fd);
         const char *last = content + 2 * record * static_cast<size_t>(run - 1);
@@ -370,7 +376,8 @@ void check_forkappend(Program &p)
     }
     if (whole)
         pass(p, "records");
-    struct stat st{};
+    struct stat st {
+    };
     const bool made = lstat(a.path, &st) == 0 && S_ISREG(st.st_mode);
     verdict(p, "mode", made && (st.st_mode & 07777) == 0700,
             "under the umask 022: expected forkappend.txt made with mode 0700 (rwx------);\n%s%o",
