@@ -58,6 +58,16 @@ int terminal_of(const Run &r)
     return name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 }
 
+// A run at a terminal in a fresh directory; the terminal's descriptor as terminal_of gives it.
+int start_at_terminal(Program &p, Run &r)
+{
+    Spec spec = run_spec();
+    spec.terminal = true;
+    scratch(p);
+    run_start(p, r, spec);
+    return terminal_of(r);
+}
+
 bool never(Run & /*r*/, void * /*unused*/)
 {
     return false;
@@ -219,12 +229,8 @@ void check_sizedecho(Program &p)
     char queued[256];
     Table echo, rest;
     for (const Case &c : cases) {
-        Spec spec = run_spec();
-        spec.terminal = true;
         Run r{};
-        scratch(p);
-        run_start(p, r, spec);
-        const int terminal = terminal_of(r);
+        const int terminal = start_at_terminal(p, r);
         run_wait_reading(r, 5);
         run_send(r, c.size);
         if (c.line != nullptr) {
@@ -364,12 +370,8 @@ void check_stdinwait(Program &p)
 
     Table ready;
     {
-        Spec spec = run_spec();
-        spec.terminal = true;
         Run r{};
-        scratch(p);
-        run_start(p, r, spec);
-        const int terminal = terminal_of(r);
+        const int terminal = start_at_terminal(p, r);
         run_wait_until(r, sleeping, nullptr, 5);
         run_send(r, "typed\n");
         const double sent = now();
