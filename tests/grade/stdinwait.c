@@ -11,7 +11,8 @@ int main(void)
     FD_ZERO(&readable);
     FD_SET(STDIN_FILENO, &readable);
     int ready = select(STDIN_FILENO + 1, &readable, NULL, NULL, &wait);
-    const char *said = ready > 0 ? "The data is now available\n" : "No data was given for 10 seconds\n";
+    const char *said =
+        ready > 0 ? "The data is now available\n" : "No data was given for 10 seconds\n";
     if (ready == -1)
         perror("error ");
     else

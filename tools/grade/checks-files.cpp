@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,6 +56,16 @@ int terminal_of(const Run &r)
 {
     const char *name = ptsname(r.input_fd);
     return name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// A run at a terminal in a fresh directory; the terminal's descriptor as terminal_of gives it.
+int start_at_terminal(Program &p, Run &r)
+{
+    Spec spec = run_spec();
+    spec.terminal = true;
+    scratch(p);
+    run_start(p, r, spec);
+    return terminal_of(r);
 }
 
 bool never(Run & /*r*/, void * /*unused*/)
@@ -126,21 +135,19 @@ long last_argument(const Call &c)
     return strtol(*comma == ',' ? comma + 1 : comma, nullptr, 10);
 }
 
-// A check over several runs: passed until a run fails it; the first failure is its message.
+// A check over several runs: passed until a run fails it; the first failure gives its message.
 struct Table {
     bool passed = true;
     char message[3600] = "";
 };
 
-[[gnu::format(printf, 3, 4)]] void row(Table &t, bool passed, const char *format, ...)
+// Whether this run is the first to fail the check; the caller then writes the message.
+bool first_failure(Table &t, bool passed)
 {
     if (passed || !t.passed)
-        return;
+        return false;
     t.passed = false;
-    va_list list;
-    va_start(list, format);
-    vsnprintf(t.message, sizeof t.message, format, list);
-    va_end(list);
+    return true;
 }
 
 void table_verdict(Program &p, const char *check, const Table &t)
@@ -173,10 +180,12 @@ void check_seekgap(Program &p)
         const size_t end = length < 10 ? 10 : length;
         char expected[64];
         snprintf(expected, sizeof expected, "offset : %zu", end + 10);
-        row(offset, output_is(r, expected, strlen(expected), 0),
-            "with seekgap.txt holding %zu bytes: expected on standard output %s (the offset "
-            "10 bytes past the end after the first write), then status 0;\n%s",
-            length, shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(offset, output_is(r, expected, strlen(expected), 0)))
+            snprintf(
+                offset.message, sizeof offset.message,
+                "with seekgap.txt holding %zu bytes: expected on standard output %s (the offset "
+                "10 bytes past the end after the first write), then status 0;\n%s",
+                length, shown(expected, want, sizeof want), what_came(r, came, sizeof came));
         char wanted[128];
         memcpy(wanted, pattern, 10);
         if (end > 10)
@@ -185,11 +194,15 @@ void check_seekgap(Program &p)
         memcpy(wanted + end + 10, pattern, 10);
         char got[256];
         const ssize_t n = read_back(r, "seekgap.txt", got, sizeof got);
-        row(file, n == static_cast<ssize_t>(end + 20) && memcmp(got, wanted, end + 20) == 0,
-            "with seekgap.txt holding %zu bytes: expected it to hold %s (%zu bytes, the gap "
-            "reading as zeros);\nit holds %s",
-            length, shown(wanted, end + 20, want, sizeof want), end + 20,
-            n < 0 ? "nothing: it is gone" : shown(got, static_cast<size_t>(n), came, sizeof came));
+        if (first_failure(file, n == static_cast<ssize_t>(end + 20) &&
+                                    memcmp(got, wanted, end + 20) == 0))
+            snprintf(
+                file.message, sizeof file.message,
+                "with seekgap.txt holding %zu bytes: expected it to hold %s (%zu bytes, the gap "
+                "reading as zeros);\nit holds %s",
+                length, shown(wanted, end + 20, want, sizeof want), end + 20,
+                n < 0 ? "nothing: it is gone"
+                      : shown(got, static_cast<size_t>(n), came, sizeof came));
     }
     table_verdict(p, "offset", offset);
     table_verdict(p, "file", file);
@@ -216,12 +229,8 @@ void check_sizedecho(Program &p)
     char queued[256];
     Table echo, rest;
     for (const Case &c : cases) {
-        Spec spec = run_spec();
-        spec.terminal = true;
         Run r{};
-        scratch(p);
-        run_start(p, r, spec);
-        const int terminal = terminal_of(r);
+        const int terminal = start_at_terminal(p, r);
         run_wait_reading(r, 5);
         run_send(r, c.size);
         if (c.line != nullptr) {
@@ -238,14 +247,17 @@ void check_sizedecho(Program &p)
         snprintf(situation, sizeof situation, "at a terminal, the size %.*s typed, then %s",
                  static_cast<int>(strlen(c.size) - 1), c.size,
                  c.line != nullptr ? shown(c.line, want, sizeof want) : "nothing");
-        row(echo, output_is(r, expected, strlen(expected), 0),
-            "%s: expected on standard output %s, then status 0;\n%s", situation,
-            shown(expected, want, sizeof want), what_came(r, came, sizeof came));
-        char left[300];
-        row(rest, strcmp(queued, c.left) == 0,
-            "%s: expected it to read no more than the size, leaving %s in the terminal's "
-            "queue;\nit left %s",
-            situation, shown(c.left, want, sizeof want), shown(queued, left, sizeof left));
+        if (first_failure(echo, output_is(r, expected, strlen(expected), 0)))
+            snprintf(echo.message, sizeof echo.message,
+                     "%s: expected on standard output %s, then status 0;\n%s", situation,
+                     shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(rest, strcmp(queued, c.left) == 0)) {
+            char left[300];
+            snprintf(rest.message, sizeof rest.message,
+                     "%s: expected it to read no more than the size, leaving %s in the terminal's "
+                     "queue;\nit left %s",
+                     situation, shown(c.left, want, sizeof want), shown(queued, left, sizeof left));
+        }
     }
     table_verdict(p, "echo", echo);
     table_verdict(p, "leaves-rest", rest);
@@ -265,10 +277,12 @@ void check_bytecat(Program &p)
         scratch_file(p, "bytecat.txt", "", 0644);
         fill(dir, "bytecat.txt", bytes, size);
         run_once(p, r, run_spec());
-        row(copies, output_is(r, bytes, size, 0),
-            "with bytecat.txt holding %zu bytes: expected on standard output %s, then status "
-            "0;\n%s",
-            size, shown(bytes, size, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(copies, output_is(r, bytes, size, 0)))
+            snprintf(
+                copies.message, sizeof copies.message,
+                "with bytecat.txt holding %zu bytes: expected on standard output %s, then status "
+                "0;\n%s",
+                size, shown(bytes, size, want, sizeof want), what_came(r, came, sizeof came));
     }
     table_verdict(p, "copies", copies);
 
@@ -356,12 +370,8 @@ void check_stdinwait(Program &p)
 
     Table ready;
     {
-        Spec spec = run_spec();
-        spec.terminal = true;
         Run r{};
-        scratch(p);
-        run_start(p, r, spec);
-        const int terminal = terminal_of(r);
+        const int terminal = start_at_terminal(p, r);
         run_wait_until(r, sleeping, nullptr, 5);
         run_send(r, "typed\n");
         const double sent = now();
@@ -370,14 +380,15 @@ void check_stdinwait(Program &p)
         char queued[256];
         left_queued(r, terminal, queued, sizeof queued);
         run_end(r, p);
-        char left[300];
-        row(ready,
-            output_is(r, available, strlen(available), 0) && took < 5 &&
-                strcmp(queued, "typed\n") == 0,
-            "at a terminal, a line typed while it waits: expected \"The data is now available\" "
-            "at once, then status 0, the line left unread in the terminal's queue;\n%.1f s after "
-            "the line it %s; it left %s in the queue",
-            took, what_came(r, came, sizeof came), shown(queued, left, sizeof left));
+        if (first_failure(ready, output_is(r, available, strlen(available), 0) && took < 5 &&
+                                     strcmp(queued, "typed\n") == 0)) {
+            char left[300];
+            snprintf(ready.message, sizeof ready.message,
+                     "at a terminal, a line typed while it waits: expected \"The data is now "
+                     "available\" at once, then status 0, the line left unread in the "
+                     "terminal's queue;\n%.1f s after the line it %s; it left %s in the queue",
+                     took, what_came(r, came, sizeof came), shown(queued, left, sizeof left));
+        }
     }
     if (!p.can_trace) {
         not_gradable(p, "one-select", "%s", p.trace_reason);
@@ -390,10 +401,11 @@ void check_stdinwait(Program &p)
     Run r{};
     scratch(p);
     run_once(p, r, spec);
-    row(ready, output_is(r, available, strlen(available), 0),
-        "with standard input at its end (an empty file): expected \"The data is now "
-        "available\" at once, then status 0;\n%s",
-        what_came(r, came, sizeof came));
+    if (first_failure(ready, output_is(r, available, strlen(available), 0)))
+        snprintf(ready.message, sizeof ready.message,
+                 "with standard input at its end (an empty file): expected \"The data is now "
+                 "available\" at once, then status 0;\n%s",
+                 what_came(r, came, sizeof came));
     table_verdict(p, "data-ready", ready);
     static Text trace;
     run_trace(r, trace);
@@ -521,13 +533,16 @@ void check_fdflood(Program &p)
         struct stat st {
         };
         const bool there = stat_in(r, name, st);
-        row(files, there && S_ISREG(st.st_mode) && st.st_size == 0 && (st.st_mode & 07777) == 0755,
-            "expected the five files made empty, mode 0777 less the umask 022 (rwxr-xr-x);\n%s %s",
-            name,
-            !there                 ? "is missing"
-            : !S_ISREG(st.st_mode) ? "is not a regular file"
-            : st.st_size != 0      ? "is not empty"
-                                   : "has another mode");
+        if (first_failure(files, there && S_ISREG(st.st_mode) && st.st_size == 0 &&
+                                     (st.st_mode & 07777) == 0755))
+            snprintf(files.message, sizeof files.message,
+                     "expected the five files made empty, mode 0777 less the umask 022 "
+                     "(rwxr-xr-x);\n%s %s",
+                     name,
+                     !there                 ? "is missing"
+                     : !S_ISREG(st.st_mode) ? "is not a regular file"
+                     : st.st_size != 0      ? "is not empty"
+                                            : "has another mode");
     }
     table_verdict(p, "files", files);
 }
@@ -549,11 +564,13 @@ void check_makelinks(Program &p)
     snprintf(path, sizeof path, "%s/four.txt", r.dir);
     ssize_t n = readlink(path, target, sizeof target - 1);
     target[n > 0 ? n : 0] = '\0';
-    row(symbolic, run_exit_status(r, 0) && strcmp(target, "three.txt") == 0,
-        "with three.txt there: expected four.txt made a symbolic link to \"three.txt\", status "
-        "0;\n%s%s%s",
-        n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target,
-        run_exit_status(r, 0) ? "" : what_came(r, came, sizeof came));
+    if (first_failure(symbolic, run_exit_status(r, 0) && strcmp(target, "three.txt") == 0))
+        snprintf(
+            symbolic.message, sizeof symbolic.message,
+            "with three.txt there: expected four.txt made a symbolic link to \"three.txt\", status "
+            "0;\n%s%s%s",
+            n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target,
+            run_exit_status(r, 0) ? "" : what_came(r, came, sizeof came));
     // The hard link: another name of three.txt's inode, whatever it is called. Named four.txt,
     // it is refused as the symbolic link has just taken the name.
     struct stat three {
@@ -571,11 +588,13 @@ void check_makelinks(Program &p)
     if (d != nullptr)
         closedir(d);
     const bool four = other[0] == '\0' && strcmp(r.err.data, taken) == 0;
-    row(hard,
-        run_exit_status(r, 0) && (other[0] != '\0' || four) && three.st_nlink == (four ? 1U : 2U),
-        "with three.txt there: expected a hard link to it (its inode under a second name), "
-        "status 0;\n%s",
-        other[0] != '\0' ? "three.txt's link count is not 2" : "no other name has its inode");
+    if (first_failure(hard, run_exit_status(r, 0) && (other[0] != '\0' || four) &&
+                                three.st_nlink == (four ? 1U : 2U)))
+        snprintf(
+            hard.message, sizeof hard.message,
+            "with three.txt there: expected a hard link to it (its inode under a second name), "
+            "status 0;\n%s",
+            other[0] != '\0' ? "three.txt's link count is not 2" : "no other name has its inode");
 
     // In an empty directory, then again there: the errors, on standard error only.
     scratch(p);
@@ -583,19 +602,23 @@ void check_makelinks(Program &p)
         run_once(p, r, run_spec());
         char expected[200];
         snprintf(expected, sizeof expected, "%s%s", round == 2 ? taken : "", no_target);
-        char want[300];
-        row(errors, run_exit_status(r, 0) && r.out.length == 0 && strcmp(r.err.data, expected) == 0,
-            "%s: expected on standard error only %s, then status 0;\n%s",
-            round == 1 ? "in an empty directory" : "run there again",
-            shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        if (first_failure(errors, run_exit_status(r, 0) && r.out.length == 0 &&
+                                      strcmp(r.err.data, expected) == 0)) {
+            char want[300];
+            snprintf(errors.message, sizeof errors.message,
+                     "%s: expected on standard error only %s, then status 0;\n%s",
+                     round == 1 ? "in an empty directory" : "run there again",
+                     shown(expected, want, sizeof want), what_came(r, came, sizeof came));
+        }
         if (round == 1) {
             snprintf(path, sizeof path, "%s/four.txt", r.dir);
             n = readlink(path, target, sizeof target - 1);
             target[n > 0 ? n : 0] = '\0';
-            row(symbolic, strcmp(target, "three.txt") == 0,
-                "in an empty directory: expected four.txt made a symbolic link to "
-                "\"three.txt\" (left dangling);\n%s%s",
-                n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target);
+            if (first_failure(symbolic, strcmp(target, "three.txt") == 0))
+                snprintf(symbolic.message, sizeof symbolic.message,
+                         "in an empty directory: expected four.txt made a symbolic link to "
+                         "\"three.txt\" (left dangling);\n%s%s",
+                         n < 0 ? "four.txt is no symbolic link" : "four.txt leads to ", target);
         }
     }
     table_verdict(p, "symlink", symbolic);

@@ -345,7 +345,6 @@ void check_forkappend(Program &p)
     snprintf(a.path, sizeof a.path, "%s/forkappend.txt", dir);
     bool whole = true;
     char content[256] = "";
-    ssize_t length = -1; // cppcheck-suppress unreadVariable ; the loop runs at least once
     Run r{};
     for (int run = 1; run <= 3 && whole; ++run) {
         run_start(p, r, run_spec());
@@ -357,7 +356,7 @@ void check_forkappend(Program &p)
             run_pump(r, 0.01);
         run_end(r, p);
         const int fd = open(a.path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        length = fd >= 0 ? read(fd, content, sizeof content - 1) : -1;
+        const ssize_t length = fd >= 0 ? read(fd, content, sizeof content - 1) : -1;
         if (fd >= 0)
             close(fd);
         const char *last = content + 2 * record * static_cast<size_t>(run - 1);
