@@ -193,11 +193,11 @@ setup() {
     [[ $output == *"not checked: the whole grading ran out of time"* ]]
     # nothing read that the program's user may not read; the submission untouched
     [[ $output != *"read /etc/shadow"* ]]
-    [ "$(ls "$BATS_FILE_TMPDIR/hostile" | wc -l)" -eq 5 ]
+    [ "$(find "$BATS_FILE_TMPDIR/hostile" -type f | wc -l)" -eq 5 ]
     # nothing left: the daemons it named are gone, no process works in the scratch directories
-    for pid in $(grep -o 'left behind: [0-9]*' <<<"$output" | grep -o '[0-9]*$'); do
+    while read -r pid; do
         ! kill -0 "$pid" 2>/dev/null || [[ $(cat "/proc/$pid/comm") != envdump ]]
-    done
+    done < <(grep -o 'left behind: [0-9]*' <<<"$output" | grep -o '[0-9]*$')
     left=$(leftovers "$BATS_FILE_TMPDIR/hostile.tmp")$(ls -A "$BATS_FILE_TMPDIR/hostile.tmp")
     [ -z "$left" ]
 }
