@@ -6,163 +6,170 @@
 #include <cstring>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr int allowance = 10; // RLIMIT_RTPRIO that lets an ordinary user take priority 10
-
-// Whether the program's user, given a real-time allowance of 10, may take round-robin here:
-// a container or a cgroup without real-time time refuses it even then.
-bool realtime_allowed(Program &p, char *reason, size_t size)
+namespace
 {
-    Spec spec = run_spec();
-    spec.path = "/usr/bin/chrt";
-    spec.args[0] = "-r";
-    spec.args[1] = "10";
-    spec.args[2] = "/bin/true";
-    spec.realtime_limit = allowance;
-    Run r{};
-    scratch(p);
-    if (access(spec.path, X_OK) != 0) {
-        snprintf(reason, size, "chrt (util-linux) is missing, with which the grader tries first");
-        return false;
+
+// Whether the grader may start a process under FIFO at priority 10 (CAP_SYS_NICE, or a
+// real-time allowance of its own), tried in a child that does nothing else.
+bool can_start_realtime()
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        sched_param param{};
+        param.sched_priority = 10;
+        _exit(sched_setscheduler(0, SCHED_FIFO, &param) == 0 ? 0 : 1);
     }
-    run_once(p, r, spec);
-    if (run_exit_status(r, 0))
-        return true;
-    snprintf(reason, size,
-             "the kernel refuses round-robin to an ordinary user with a real-time allowance "
-             "of %d here (%.*s)",
-             allowance, static_cast<int>(strcspn(r.err.data, "\n")), r.err.data);
-    return false;
+    int status = 1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
-// One run of policyflip under `policy` with the allowance `limit`: its output must be exactly
-// `expected`, status 0.
-void policy_run(Program &p, const char *check, int policy, int limit, const char *expected,
-                const char *situation)
-{
-    Spec spec = run_spec();
-    spec.policy = policy;
-    spec.realtime_limit = limit;
-    Run r{};
-    scratch(p);
-    run_once(p, r, spec);
-    same_output(p, check, r, expected, 0, situation);
-}
+// A traced run of policyflip under `policy`: what it asked for (the policy and priority of
+// its sched_setscheduler, as strace names them), what its last sched_getscheduler returned,
+// and whether every call named its own process id.
+struct Flip {
+    Run run;
+    bool traced;
+    int changes;
+    char requested[64]; // "SCHED_RR, [10]"
+    int last_read;      // -1: none
+    int reads;
+    char wrong[300]; // a call naming another process, if one did
+};
 
-// Every scheduling call in the trace names the process by its id, which is the traced
-// process's own; and there are the two reads and the change between them.
-void own_pid(Program &p)
+void traced_flip(Program &p, Flip &f, int policy)
 {
-    if (!p.can_trace) {
-        not_gradable(p, "names-own-pid", "%s", p.trace_reason);
-        return;
-    }
     Spec spec = run_spec();
     spec.trace = "sched_getscheduler,sched_setscheduler";
-    Run r{};
+    spec.policy = policy;
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, f.run, spec);
     static Text trace;
-    if (!run_trace(r, trace)) {
-        fail(p, "names-own-pid", "no trace of the run: %s", r.err.data);
-        return;
-    }
-    int reads = 0, changes = 0;
-    char wrong[300] = "";
-    for (const char *line = trace.data; *line != '\0';) {
-        int pid = 0, named = 0, used = 0;
+    f.traced = run_trace(f.run, trace);
+    f.changes = f.reads = 0;
+    f.last_read = -1;
+    f.requested[0] = f.wrong[0] = '\0';
+    for (const char *line = trace.data; f.traced && *line != '\0';) {
+        const size_t length = strcspn(line, "\n");
+        int pid = 0, used = 0;
         char call[40] = "";
-        if (sscanf(line, "%d %39[a-z_](%n", &pid, call, &used) == 2) {
+        if (sscanf(line, "%d %39[a-z_](%n", &pid, call, &used) == 2 && used > 0) {
             const char *argument = line + used;
-            named = atoi(argument);
-            if (strcmp(call, "sched_getscheduler") == 0)
-                ++reads;
-            else if (strcmp(call, "sched_setscheduler") == 0)
-                ++changes;
-            if (named != pid && wrong[0] == '\0')
-                snprintf(wrong, sizeof wrong, "%.*s", static_cast<int>(strcspn(line, "\n")),
-                         line);
+            if (atoi(argument) != pid && f.wrong[0] == '\0')
+                snprintf(f.wrong, sizeof f.wrong, "%.*s", static_cast<int>(length), line);
+            // strace pads the call to a column before " = RESULT".
+            const char *result = strstr(argument, " = ");
+            const char *close = result;
+            while (close != nullptr && close > argument && *close != ')')
+                --close;
+            if (strcmp(call, "sched_getscheduler") == 0) {
+                ++f.reads;
+                f.last_read = result != nullptr ? atoi(result + 3) : -1;
+            } else if (strcmp(call, "sched_setscheduler") == 0) {
+                ++f.changes;
+                const char *comma = strchr(argument, ',');
+                if (comma != nullptr && close != nullptr && close > comma + 2)
+                    snprintf(f.requested, sizeof f.requested, "%.*s",
+                             static_cast<int>(close - comma - 2), comma + 2);
+            }
         }
-        line += strcspn(line, "\n");
+        line += length;
         if (*line == '\n')
             ++line;
     }
-    if (wrong[0] != '\0')
-        fail(p, "names-own-pid",
-             "each scheduling call must name the process by the id getpid gave, not 0;\n"
-             "got the call %s",
-             wrong);
-    else
-        verdict(p, "names-own-pid", reads == 2 && changes == 1,
-                "expected two sched_getscheduler calls with one sched_setscheduler between "
-                "them, each naming the process's own id;\ngot %d reads and %d changes",
-                reads, changes);
+}
+
+// The lines and the request under a policy: the first line names it, the request is the
+// table's, and the second line prints what the second read returned.
+bool flip_right(const Flip &f, const char *name, const char *request, char *message, size_t size)
+{
+    char expected[128];
+    snprintf(expected, sizeof expected, "Current policy is %s\nCurrent policy is %d\n", name,
+             f.last_read);
+    char came[3000];
+    const bool right = f.traced && f.changes == 1 && strcmp(f.requested, request) == 0 &&
+                       strcmp(f.run.out.data, expected) == 0 && run_exit_status(f.run, 0);
+    snprintf(message, size,
+             "started under %s: expected \"Current policy is %s\", a request for %s (got %s), "
+             "and \"Current policy is N\" with the policy read again;\n%s",
+             name, name, request, f.changes == 1 ? f.requested : "none, or more than one",
+             what_came(f.run, came, sizeof came));
+    return right;
 }
 
 } // namespace
 
 void check_policyflip(Program &p)
 {
-    policy_run(p, "refused", SCHED_OTHER, 0, "Current policy is OTHER\nCurrent policy is 0\n",
-               "started under OTHER by a user without real-time privilege");
-    char reason[300];
-    if (realtime_allowed(p, reason, sizeof reason)) {
-        policy_run(p, "granted", SCHED_OTHER, allowance,
-                   "Current policy is OTHER\nCurrent policy is 2\n",
-                   "started under OTHER with a real-time allowance of 10");
-        Spec spec = run_spec();
-        spec.policy = SCHED_FIFO;
-        spec.realtime_limit = allowance;
-        Run fifo{};
-        scratch(p);
-        run_once(p, fifo, spec);
-        Run rr{};
-        spec.policy = SCHED_RR;
-        scratch(p);
-        run_once(p, rr, spec);
-        char came[3000];
-        const bool fifo_right =
-            run_exit_status(fifo, 0) &&
-            strcmp(fifo.out.data, "Current policy is FIFO\nCurrent policy is 2\n") == 0;
-        if (!fifo_right)
-            fail(p, "from-realtime",
-                 "started under FIFO (allowance 10): expected \"Current policy is FIFO\", then "
-                 "\"Current policy is 2\", status 0;\n%s",
-                 what_came(fifo, came, sizeof came));
-        else
-            verdict(p, "from-realtime",
-                    run_exit_status(rr, 0) &&
-                        strcmp(rr.out.data, "Current policy is RR\nCurrent policy is 1\n") == 0,
-                    "started under RR (allowance 10): expected \"Current policy is RR\", then "
-                    "\"Current policy is 1\", status 0;\n%s",
-                    what_came(rr, came, sizeof came));
-    } else {
-        not_gradable(p, "granted", "%s", reason);
-        not_gradable(p, "from-realtime", "%s", reason);
-    }
-
-    // Batch is none of the three: the message ends in a newline, so the system's text comes
-    // on a line of its own, after ": ".
     Spec spec = run_spec();
-    spec.policy = SCHED_BATCH;
+    spec.policy = SCHED_OTHER;
     Run r{};
     scratch(p);
     run_once(p, r, spec);
+    same_output(p, "refused", r, "Current policy is OTHER\nCurrent policy is 0\n", 0,
+                "started under OTHER by a user without real-time privilege");
+
+    // Batch is none of the three: the message ends in a newline, so the system's text comes
+    // on a line of its own, after ": ".
+    spec.policy = SCHED_BATCH;
+    scratch(p);
+    run_once(p, r, spec);
     constexpr char message[] = "Error while getting current policy\n: ";
-    const char *newline = strchr(r.err.data + strlen(message) - 1, '\n');
+    const char *newline = r.err.length >= sizeof message - 1
+                              ? strchr(r.err.data + sizeof message - 1, '\n')
+                              : nullptr;
     char came[3000];
     verdict(p, "batch-error",
             run_exit_status(r, 0) && r.out.length == 0 &&
-                strncmp(r.err.data, message, strlen(message)) == 0 && newline != nullptr &&
+                strncmp(r.err.data, message, sizeof message - 1) == 0 && newline != nullptr &&
                 newline[1] == '\0',
             "started under BATCH: expected nothing on standard output, and on standard error "
             "\"Error while getting current policy\" and a newline, then \": \" and the "
             "system's text on the next line; status 0;\n%s",
             what_came(r, came, sizeof came));
-    own_pid(p);
+
+    if (!p.can_trace) {
+        not_gradable(p, "requests", "%s", p.trace_reason);
+        not_gradable(p, "from-realtime", "%s", p.trace_reason);
+        not_gradable(p, "names-own-pid", "%s", p.trace_reason);
+        return;
+    }
+    static Flip other, fifo, rr;
+    char text[4000];
+    traced_flip(p, other, SCHED_OTHER);
+    verdict(p, "requests", flip_right(other, "OTHER", "SCHED_RR, [10]", text, sizeof text), "%s",
+            text);
+
+    // Started under a real-time policy, which only a grader with CAP_SYS_NICE (root, mostly)
+    // or a real-time allowance can give it.
+    if (!can_start_realtime()) {
+        not_gradable(p, "from-realtime",
+                     "the grader may not start a program under FIFO here (it needs CAP_SYS_NICE "
+                     "or a real-time allowance, RLIMIT_RTPRIO, of 10)");
+    } else {
+        traced_flip(p, fifo, SCHED_FIFO);
+        traced_flip(p, rr, SCHED_RR);
+        if (!flip_right(fifo, "FIFO", "SCHED_RR, [10]", text, sizeof text))
+            fail(p, "from-realtime", "%s", text);
+        else
+            verdict(p, "from-realtime", flip_right(rr, "RR", "SCHED_FIFO, [10]", text, sizeof text),
+                    "%s", text);
+    }
+
+    const Flip &f = other;
+    if (f.wrong[0] != '\0')
+        fail(p, "names-own-pid",
+             "each scheduling call must name the process by the id getpid gave, not 0;\n"
+             "got the call %s",
+             f.wrong);
+    else
+        verdict(p, "names-own-pid", f.reads == 2 && f.changes == 1,
+                "expected two sched_getscheduler calls with one sched_setscheduler between "
+                "them, each naming the process's own id;\ngot %d reads and %d changes",
+                f.reads, f.changes);
 }
 
 void check_rrrange(Program &p)
@@ -183,10 +190,11 @@ void check_rrrange(Program &p)
     char came[3000];
     for (int i = 0; i < 2; ++i) {
         output_line(r, i, line, sizeof line);
-        const bool right = strcmp(line, expected[i]) == 0 &&
-                           (i == 0 || strchr(r.out.data, '\n') == r.out.data + strlen(expected[0]) - 1) &&
-                           (i == 0 || r.out.length == strlen(expected[0]) + strlen(expected[1])) &&
-                           run_exit_status(r, 0);
+        const bool right =
+            strcmp(line, expected[i]) == 0 &&
+            (i == 0 || strchr(r.out.data, '\n') == r.out.data + strlen(expected[0]) - 1) &&
+            (i == 0 || r.out.length == strlen(expected[0]) + strlen(expected[1])) &&
+            run_exit_status(r, 0);
         verdict(p, checks[i], right,
                 "expected line %d of standard output to be %s, status 0%s;\n%s", i + 1,
                 shown(expected[i], want, sizeof want), i == 1 ? ", and no other line" : "",
@@ -221,6 +229,7 @@ void check_niceset(Program &p)
                 "with two arguments: expected on standard output only \"%.*s\";\n%s",
                 static_cast<int>(sizeof usage - 2), usage, what_came(two, came, sizeof came));
 
+    // niceset 5: the lines byte for byte. The others: the two numbers only.
     struct Case {
         const char *check;
         const char *argument;
@@ -242,11 +251,20 @@ void check_niceset(Program &p)
                  start, after);
         Spec one = run_spec();
         one.args[0] = c.argument;
-        one.nice_value = 0;
         Run run{};
         scratch(p);
         run_once(p, run, one);
         // The status carries no meaning here: any is accepted.
-        same_output(p, c.check, run, expected, -1, c.situation);
+        if (c.increment == 5) {
+            same_output(p, c.check, run, expected, -1, c.situation);
+            continue;
+        }
+        int before_value = -100, after_value = -100;
+        const char *second = strstr(run.out.data, "New priority");
+        const bool read = sscanf(run.out.data, "%*[^:]: %d", &before_value) == 1 &&
+                          second != nullptr && sscanf(second, "%*[^:]: %d", &after_value) == 1;
+        verdict(p, c.check, read && before_value == start && after_value == after,
+                "%s: expected the current value %d, then the new value %d;\n%s", c.situation, start,
+                after, what_came(run, came, sizeof came));
     }
 }

@@ -15,33 +15,33 @@ struct Text {
 
 // How a program is started for one run. Everything not set keeps the defaults of run_spec().
 struct Spec {
-    const char *path;            // the program to run; nullptr: the program under grading
-    const char *args[8];         // its arguments after argv[0], up to a nullptr
-    const char *const *env;      // the environment, up to a nullptr; nullptr: the default one
-    const char *input;           // bytes for standard input (a pipe), closed after them
-    bool no_input;               // standard input a pipe that stays open until run_close_input
-    bool terminal;               // standard input and output on a pseudo-terminal
-    const char *trace;           // system calls to trace with strace (its -e trace=...)
-    double seconds;              // wall-clock bound of the run
-    int open_files;              // RLIMIT_NOFILE
-    int policy;                  // scheduling policy to start under, or -1 to leave it
-    int realtime_limit;          // RLIMIT_RTPRIO
-    int nice_value;              // nice value to start at (as far as the grader may set it)
+    const char *path;       // the program to run; nullptr: the program under grading
+    const char *args[8];    // its arguments after argv[0], up to a nullptr
+    const char *const *env; // the environment, up to a nullptr; nullptr: the default one
+    const char *input;      // bytes for standard input (a pipe), closed after them
+    bool no_input;          // standard input a pipe that stays open until run_close_input
+    bool terminal;          // standard input and output on a pseudo-terminal
+    const char *trace;      // system calls to trace with strace (its -e trace=...)
+    double seconds;         // wall-clock bound of the run
+    int open_files;         // RLIMIT_NOFILE
+    int policy;             // scheduling policy to start under, or -1 to leave it
+    int realtime_limit;     // RLIMIT_RTPRIO
+    int nice_value;         // nice value to start at (as far as the grader may set it)
 };
 
 // One run of a program in its scratch directory.
 struct Run {
-    pid_t pid;         // the program's process (strace's when traced)
-    int input_fd;      // standard input: the pipe's or the terminal's writing end, or -1
-    int output_fd;     // standard output: the pipe's or the terminal's reading end, or -1
-    int error_fd;      // standard error: the pipe's reading end, or -1
+    pid_t pid;     // the program's process (strace's when traced)
+    int input_fd;  // standard input: the pipe's or the terminal's writing end, or -1
+    int output_fd; // standard output: the pipe's or the terminal's reading end, or -1
+    int error_fd;  // standard error: the pipe's reading end, or -1
     bool terminal;
-    bool exited;       // the program ended (status holds how)
-    bool timed_out;    // it was killed at its bound
-    int status;        // as waitpid gives it
-    double started;    // monotonic seconds at the start
-    double deadline;   // monotonic seconds of the bound
-    char dir[512];     // the scratch directory, its current directory
+    bool exited;     // the program ended (status holds how)
+    bool timed_out;  // it was killed at its bound
+    int status;      // as waitpid gives it
+    double started;  // monotonic seconds at the start
+    double deadline; // monotonic seconds of the bound
+    char dir[512];   // the scratch directory, its current directory
     char trace_file[512];
     Text out;
     Text err;
@@ -50,14 +50,14 @@ struct Run {
 // The program being graded in this process, with its sandbox.
 struct Program {
     const char *name;
-    uid_t uid;         // the uid its processes run as (the grader's own when it cannot change)
+    uid_t uid; // the uid its processes run as (the grader's own when it cannot change)
     gid_t gid;
-    bool own_uid;      // a uid of its own, which no other process uses
-    char home[400];    // its directory: the executable, the build, the scratch directories
+    bool own_uid;   // a uid of its own, which no other process uses
+    char home[400]; // its directory: the executable, the build, the scratch directories
     char executable[512];
-    int runs;          // scratch directories made so far
-    int results_fd;    // where its checks' results go
-    bool can_trace;    // strace is there and may trace
+    int runs;       // scratch directories made so far
+    int results_fd; // where its checks' results go
+    bool can_trace; // strace is there and may trace
     char trace_reason[256];
 };
 
@@ -65,7 +65,7 @@ struct Program {
 struct Entry {
     const char *name;
     const char *folder;
-    bool long_wait;    // waits long (10 s and more): graded first
+    bool long_wait; // waits long (10 s and more): graded first
     void (*checks)(Program &);
 };
 extern const Entry entries[];
@@ -104,8 +104,8 @@ void pass(Program &p, const char *check);
                                            const char *format, ...);
 // Not gradable here (strace missing, a privilege the machine does not give): neither passed
 // nor failed, and left out of the points.
-[[gnu::format(printf, 3, 4)]] void not_gradable(Program &p, const char *check,
-                                                const char *format, ...);
+[[gnu::format(printf, 3, 4)]] void not_gradable(Program &p, const char *check, const char *format,
+                                                ...);
 // Bytes shown in a message: C escapes, cut after `limit` bytes.
 const char *shown(const char *data, size_t length, char *buffer, size_t size);
 const char *shown(const char *text, char *buffer, size_t size);

@@ -49,7 +49,8 @@ const Entry entries[] = {
 };
 const size_t entry_count = sizeof entries / sizeof entries[0];
 
-namespace {
+namespace
+{
 
 volatile sig_atomic_t interrupted = 0;
 
@@ -70,8 +71,8 @@ struct Options {
     const char *seed = nullptr;
     const char *bundle = nullptr;
     const char *bundle_file = nullptr;
-    double time_limit = 120;     // the whole grading
-    double program_limit = 60;   // one program's build and checks
+    double time_limit = 120;   // the whole grading
+    double program_limit = 60; // one program's build and checks
     int jobs = 0;
     const char *named[32] = {};
     int named_count = 0;
@@ -204,15 +205,15 @@ Options parse(int argc, char *argv[])
 struct Job {
     const Entry *entry;
     size_t index;
+    double deadline;
+    size_t pending_length;
     pid_t pid;
     int fd;
-    double deadline;
-    bool done;
     uid_t uid;
+    bool done;
     bool own_uid;
+    char ended[200]; // why its grading ended early, if it did
     char pending[9000];
-    size_t pending_length;
-    char ended[200];   // why its grading ended early, if it did
 };
 
 Job jobs[32];
@@ -269,8 +270,8 @@ void take_line(Job &j, char *line)
 
 void read_job(Job &j)
 {
-    const ssize_t n = read(j.fd, j.pending + j.pending_length,
-                           sizeof j.pending - 1 - j.pending_length);
+    const ssize_t n =
+        read(j.fd, j.pending + j.pending_length, sizeof j.pending - 1 - j.pending_length);
     if (n <= 0) {
         close(j.fd);
         j.fd = -1;
@@ -279,8 +280,7 @@ void read_job(Job &j)
     j.pending_length += static_cast<size_t>(n);
     j.pending[j.pending_length] = '\0';
     char *start = j.pending;
-    for (char *newline = strchr(start, '\n'); newline != nullptr;
-         newline = strchr(start, '\n')) {
+    for (char *newline = strchr(start, '\n'); newline != nullptr; newline = strchr(start, '\n')) {
         *newline = '\0';
         take_line(j, start);
         start = newline + 1;
@@ -310,7 +310,7 @@ void stop_job(Job &j, const char *why)
 // Grades the programs side by side, the long waits first, within the bounds.
 void grade(const Options &o, const Entry **chosen, size_t count)
 {
-    size_t order[32];
+    size_t order[32] = {};
     size_t n = 0;
     for (int pass_number = 0; pass_number < 2; ++pass_number)
         for (size_t i = 0; i < count; ++i)
@@ -373,8 +373,7 @@ void grade(const Options &o, const Entry **chosen, size_t count)
                 stop_job(j, "the whole grading ran out of time");
             } else if (now() > j.deadline) {
                 char why[128];
-                snprintf(why, sizeof why, "its grading took longer than %.0f s",
-                         o.program_limit);
+                snprintf(why, sizeof why, "its grading took longer than %.0f s", o.program_limit);
                 stop_job(j, why);
             }
             if (j.done)
@@ -388,7 +387,8 @@ void grade(const Options &o, const Entry **chosen, size_t count)
 
 int grade_submission(const Options &o, FILE *out)
 {
-    struct stat st{};
+    struct stat st {
+    };
     if (stat(o.submission, &st) != 0 || !S_ISDIR(st.st_mode)) {
         fprintf(stderr, "syslab-grade: %s is not a directory\n", o.submission);
         return 2;
@@ -407,8 +407,7 @@ int grade_submission(const Options &o, FILE *out)
     results.gradable = count > 0;
     if (count == 0)
         snprintf(results.reason, sizeof results.reason,
-                 "%s holds none of the programs (PROGRAM.c, PROGRAM.cpp or PROGRAM)",
-                 o.submission);
+                 "%s holds none of the programs (PROGRAM.c, PROGRAM.cpp or PROGRAM)", o.submission);
     if (count > 0 && !sandbox_setup(message, sizeof message)) {
         results.gradable = false;
         snprintf(results.reason, sizeof results.reason, "%s", message);
@@ -465,7 +464,8 @@ int main(int argc, char *argv[])
     if (o.bundle != nullptr)
         return write_bundle(o.bundle, o.bundle_file);
 
-    struct sigaction action{};
+    struct sigaction action {
+    };
     action.sa_handler = on_signal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

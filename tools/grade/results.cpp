@@ -39,8 +39,8 @@ bool read_points(const char *path, Results &results, char *message, size_t size)
         int used = 0;
         if (sscanf(start, "%31s %47s %lf %n", c.program, c.name, &c.points, &used) != 3 ||
             c.points < 0) {
-            snprintf(message, size,
-                     "%s:%d: not \"program check points meaning\": %s", path, number, start);
+            snprintf(message, size, "%s:%d: not \"program check points meaning\": %s", path, number,
+                     start);
             fclose(f);
             return false;
         }
@@ -76,7 +76,7 @@ void totals(const Results &results, double &earned, double &possible, double &sc
     earned = possible = 0;
     for (size_t i = 0; i < results.count; ++i) {
         const Check &c = results.checks[i];
-        if (!c.graded || c.state == State::not_gradable)
+        if (!c.graded || c.state == State::not_gradable || c.state == State::listed)
             continue;
         possible += c.points;
         if (c.state == State::passed)
@@ -85,7 +85,8 @@ void totals(const Results &results, double &earned, double &possible, double &sc
     score = possible > 0 ? 100 * earned / possible : 0;
 }
 
-namespace {
+namespace
+{
 
 // The factor that makes the graded checks' points sum to 100.
 double scale(const Results &results)
@@ -95,13 +96,13 @@ double scale(const Results &results)
     return possible > 0 ? 100 / possible : 0;
 }
 
-void program_sums(const Results &results, const char *program, double &earned,
-                  double &possible)
+void program_sums(const Results &results, const char *program, double &earned, double &possible)
 {
     earned = possible = 0;
     for (size_t i = 0; i < results.count; ++i) {
         const Check &c = results.checks[i];
-        if (!c.graded || c.state == State::not_gradable || strcmp(c.program, program) != 0)
+        if (!c.graded || c.state == State::not_gradable || c.state == State::listed ||
+            strcmp(c.program, program) != 0)
             continue;
         possible += c.points;
         if (c.state == State::passed)
@@ -145,8 +146,13 @@ void write_text(const Results &results, FILE *out)
             fprintf(out, "  skip  %-22s not gradable here: %s\n", c.name, c.message);
             continue;
         }
-        fprintf(out, "  %s  %-22s %g/%g  %s\n", c.state == State::passed ? "pass" : "FAIL",
-                c.name, c.state == State::passed ? c.points : 0, c.points, c.meaning);
+        if (c.state == State::listed) {
+            fprintf(out, "  text  %-22s %s (not scored)\n", c.name, c.meaning);
+            indented(out, c.message);
+            continue;
+        }
+        fprintf(out, "  %s  %-22s %g/%g  %s\n", c.state == State::passed ? "pass" : "FAIL", c.name,
+                c.state == State::passed ? c.points : 0, c.points, c.meaning);
         if (c.state == State::failed)
             indented(out, c.message);
     }
@@ -174,7 +180,8 @@ void json_string(FILE *out, const char *text)
     fputc('"', out);
 }
 
-namespace {
+namespace
+{
 
 // "program: check (meaning)", the test's name in either format.
 void test_name(FILE *out, const Check &c)
@@ -188,6 +195,8 @@ const char *test_output(const Check &c, char *buffer, size_t size)
 {
     if (c.state == State::not_gradable)
         snprintf(buffer, size, "Not gradable here: %s", c.message);
+    else if (c.state == State::listed)
+        snprintf(buffer, size, "Not scored; for the teacher to read.\n%s", c.message);
     else if (c.state == State::passed)
         snprintf(buffer, size, "Passed.");
     else
@@ -217,7 +226,7 @@ void write_gradescope(const Results &results, FILE *out)
             continue;
         fprintf(out, "%s    {\"name\": ", separator);
         test_name(out, c);
-        if (c.state != State::not_gradable)
+        if (c.state == State::passed || c.state == State::failed)
             fprintf(out, ", \"score\": %.2f, \"max_score\": %.2f",
                     c.state == State::passed ? c.points * factor : 0, c.points * factor);
         else
@@ -254,10 +263,13 @@ void write_prairielearn(const Results &results, FILE *out)
             continue;
         fprintf(out, "%s    {\"name\": ", separator);
         test_name(out, c);
-        const bool counted = c.state != State::not_gradable;
+        const bool counted = c.state == State::passed || c.state == State::failed;
         fprintf(out, ", \"points\": %g, \"max_points\": %g, \"message\": ",
                 counted && c.state == State::passed ? c.points : 0, counted ? c.points : 0);
-        json_string(out, c.state == State::passed ? "Passed." : c.state == State::failed ? "Failed." : "Not gradable here.");
+        json_string(out, c.state == State::passed   ? "Passed."
+                         : c.state == State::failed ? "Failed."
+                         : c.state == State::listed ? "Not scored."
+                                                    : "Not gradable here.");
         fprintf(out, ", \"output\": ");
         json_string(out, test_output(c, text, sizeof text));
         fprintf(out, "}");

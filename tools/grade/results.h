@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
-enum class State { passed, failed, not_gradable };
+// listed: not scored, shown for a teacher to read (a free-text answer beside its key).
+enum class State { passed, failed, not_gradable, listed };
 
 // One line of the points file: a program's check, its points and what it means.
 struct Check {
@@ -14,16 +15,16 @@ struct Check {
     char meaning[200];
     State state;
     char message[4096];
-    bool graded;       // its program was graded
+    bool graded; // its program was graded
 };
 
 struct Results {
     static constexpr size_t most = 400;
     Check checks[most];
     size_t count;
-    char title[512];    // what was graded, and how
-    bool gradable;      // anything could be graded at all
-    char reason[512];   // why not, when not
+    char title[512];  // what was graded, and how
+    bool gradable;    // anything could be graded at all
+    char reason[512]; // why not, when not
 };
 
 // Reads the points file; false with a message naming the line it cannot read.

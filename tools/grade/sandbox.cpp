@@ -28,10 +28,11 @@
 
 Sandbox sandbox;
 
-namespace {
+namespace
+{
 
 constexpr uid_t nobody = 65534;
-constexpr int processes_allowed = 48;      // a uid's processes at once
+constexpr int processes_allowed = 48; // a uid's processes at once
 constexpr int default_open_files = 256;
 constexpr rlim_t file_size_limit = 4 << 20; // any one file a program writes
 constexpr rlim_t memory_limit = 1024UL << 20;
@@ -53,7 +54,8 @@ bool make_directory(const char *path, mode_t mode, uid_t owner, gid_t group)
 {
     if (mkdir(path, mode) == -1 && errno != EEXIST)
         return false;
-    struct stat st{};
+    struct stat st {
+    };
     if (lstat(path, &st) == -1 || !S_ISDIR(st.st_mode))
         return false;
     if (chmod(path, mode) == -1)
@@ -63,22 +65,12 @@ bool make_directory(const char *path, mode_t mode, uid_t owner, gid_t group)
     return true;
 }
 
-// Whether an account has `uid`, or any process runs as it (its /proc directory's owner).
+bool uid_has_processes(uid_t uid);
+
+// Whether an account has `uid`, or any process runs as it.
 bool uid_in_use(uid_t uid)
 {
-    if (getpwuid(uid) != nullptr)
-        return true;
-    DIR *proc = opendir("/proc");
-    if (proc == nullptr)
-        return false;
-    bool used = false;
-    for (dirent *e = readdir(proc); e != nullptr && !used; e = readdir(proc)) {
-        struct stat st{};
-        used = e->d_name[0] >= '0' && e->d_name[0] <= '9' &&
-               fstatat(dirfd(proc), e->d_name, &st, 0) == 0 && st.st_uid == uid;
-    }
-    closedir(proc);
-    return used;
+    return getpwuid(uid) != nullptr || uid_has_processes(uid);
 }
 
 // Whether this process may take `uid` (it lies inside the user namespace's map).
@@ -108,7 +100,8 @@ int own_process_count()
             continue;
         char path[300];
         snprintf(path, sizeof path, "/proc/%s", e->d_name);
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(path, &st) == 0 && st.st_uid == getuid())
             ++count;
     }
@@ -159,6 +152,23 @@ void enter_sandbox(const Program &p, const Spec &spec, const char *dir, bool com
     }
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     prctl(PR_SET_DUMPABLE, 1);
+}
+
+// Whether every directory of the path may be passed through by others.
+bool reachable(const char *path)
+{
+    char prefix[256];
+    snprintf(prefix, sizeof prefix, "%s", path);
+    for (;;) {
+        struct stat st {
+        };
+        if (stat(prefix, &st) != 0 || (st.st_mode & S_IXOTH) == 0)
+            return false;
+        char *slash = strrchr(prefix, '/');
+        if (slash == nullptr || slash == prefix)
+            return true;
+        *slash = '\0';
+    }
 }
 
 void take(Text &t, const char *data, size_t n)
@@ -242,9 +252,14 @@ bool sandbox_setup(char *message, size_t size)
 {
     sandbox.root = geteuid() == 0;
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    snprintf(sandbox.work, sizeof sandbox.work, "/tmp/syslab-grade.XXXXXX");
+    // TMPDIR, unless a program's uid could not reach its directory there.
+    const char *tmp = getenv("TMPDIR");
+    if (tmp == nullptr || tmp[0] != '/' || strlen(tmp) > sizeof sandbox.work - 32 ||
+        (sandbox.root && !reachable(tmp)))
+        tmp = "/tmp";
+    snprintf(sandbox.work, sizeof sandbox.work, "%s/syslab-grade.XXXXXX", tmp);
     if (mkdtemp(sandbox.work) == nullptr) {
-        snprintf(message, size, "cannot make a work directory in /tmp: %s", strerror(errno));
+        snprintf(message, size, "cannot make a work directory in %s: %s", tmp, strerror(errno));
         return false;
     }
     chmod(sandbox.work, 0711);
@@ -326,14 +341,16 @@ bool program_present(const char *submission, const char *name)
     for (const char *suffix : suffixes) {
         char path[1024];
         snprintf(path, sizeof path, "%s/%s%s", submission, name, suffix);
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
             return true;
     }
     return false;
 }
 
-namespace {
+namespace
+{
 
 // Copies a regular file (not through a link) to `to`, owned by the given ids.
 bool copy_file(const char *from, const char *to, mode_t mode, uid_t owner, gid_t group)
@@ -341,7 +358,8 @@ bool copy_file(const char *from, const char *to, mode_t mode, uid_t owner, gid_t
     const int in = open(from, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in == -1)
         return false;
-    struct stat st{};
+    struct stat st {
+    };
     if (fstat(in, &st) == -1 || !S_ISREG(st.st_mode)) {
         close(in);
         return false;
@@ -404,7 +422,8 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
     const char *const sources[] = {".cpp", ".c"};
     for (const char *suffix : sources) {
         snprintf(path, sizeof path, "%s/%s%s", submission, p.name, suffix);
-        struct stat st{};
+        struct stat st {
+        };
         if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         const bool cpp = suffix[1] == 'c' && suffix[2] == 'p';
@@ -427,7 +446,8 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
         snprintf(output, sizeof output, "%s/%s", build, p.name);
         Spec spec = run_spec();
         spec.path = compiler;
-        spec.args[0] = cpp ? "-std=c++20" : "-std=c17";
+        // C17 with the system's interfaces in view (POSIX, as g++ always has them).
+        spec.args[0] = cpp ? "-std=c++20" : "-std=gnu17";
         spec.args[1] = "-O2";
         spec.args[2] = "-Wall";
         spec.args[3] = "-o";
@@ -459,8 +479,7 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
     snprintf(path, sizeof path, "%s/%s", submission, p.name);
     unlink(p.executable);
     if (access(path, F_OK) != 0) {
-        snprintf(message, size, "no %s.c, %s.cpp or %s in the submission", p.name, p.name,
-                 p.name);
+        snprintf(message, size, "no %s.c, %s.cpp or %s in the submission", p.name, p.name, p.name);
         return false;
     }
     if (!copy_file(path, p.executable, 0755, 0, 0)) {
@@ -473,7 +492,7 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
 Spec run_spec()
 {
     Spec spec{};
-    spec.seconds = 5;
+    spec.seconds = 10;
     spec.open_files = default_open_files;
     spec.policy = -1;
     return spec;
@@ -488,7 +507,8 @@ const char *scratch(Program &p)
     return dir;
 }
 
-namespace {
+namespace
+{
 
 const char *current_scratch(const Program &p, char *buffer, size_t size)
 {
@@ -522,7 +542,8 @@ bool scratch_directory(Program &p, const char *name)
     return make_directory(path, 0755, p.uid, p.gid);
 }
 
-namespace {
+namespace
+{
 
 bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool compile)
 {
@@ -547,8 +568,9 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
         snprintf(r.trace_file, sizeof r.trace_file, "%s/trace", trace_dir);
         static char expression[256];
         snprintf(expression, sizeof expression, "trace=%s", spec.trace);
-        const char *const traced[] = {strace, "-f", "-qq", "-v", "-s", "256", "-e", "signal=none",
-                                      "-e", expression, "-o", r.trace_file, "--"};
+        const char *const traced[] = {strace, "-f",         "-qq",         "-v", "-s",
+                                      "256",  "-e",         "signal=none", "-e", expression,
+                                      "-o",   r.trace_file, "--"};
         for (const char *a : traced)
             argv[argc++] = a;
     }
@@ -675,11 +697,31 @@ bool run_wait_until(Run &r, bool (*condition)(Run &, void *), void *data, double
     }
 }
 
-namespace {
+namespace
+{
 
 bool output_has(Run &r, void *text)
 {
     return strstr(r.out.data, static_cast<const char *>(text)) != nullptr;
+}
+
+// Asleep in the kernel (state S), which is all /proc tells without ptrace's access (a
+// container without CAP_SYS_PTRACE): then the wait is taken as the wait for input.
+bool sleeping(pid_t pid)
+{
+    char path[64];
+    char line[512];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    const ssize_t got = read(fd, line, sizeof line - 1);
+    close(fd);
+    if (got <= 0)
+        return false;
+    line[got] = '\0';
+    const char *end = strrchr(line, ')');
+    return end != nullptr && end[1] == ' ' && end[2] == 'S';
 }
 
 // Blocked in a read of descriptor 0: /proc/PID/syscall names the call and its first argument.
@@ -694,14 +736,19 @@ bool reading_input(Run &r, void * /*unused*/)
 #endif
     char path[300];
     snprintf(path, sizeof path, "/proc/%d/syscall", static_cast<int>(r.pid));
-    FILE *f = fopen(path, "re");
-    if (f == nullptr)
-        return false;
+    // Opened, it may still refuse the read: without ptrace's access the kernel says EPERM.
+    const int file = open(path, O_RDONLY | O_CLOEXEC);
+    char line[256];
+    const ssize_t n = file == -1 ? -1 : read(file, line, sizeof line - 1);
+    const int error = errno;
+    if (file != -1)
+        close(file);
+    if (n <= 0)
+        return n == -1 && (error == EACCES || error == EPERM) && sleeping(r.pid);
+    line[n] = '\0';
     long call = -1;
     unsigned long fd = 1;
-    const bool got = fscanf(f, "%ld %lx", &call, &fd) == 2;
-    fclose(f);
-    return got && call == read_call && fd == 0;
+    return sscanf(line, "%ld %lx", &call, &fd) == 2 && call == read_call && fd == 0;
 }
 
 } // namespace
@@ -780,40 +827,36 @@ bool run_once(Program &p, Run &r, const Spec &spec)
 
 void end_all(Program &p)
 {
+    // This process is a subreaper: with no child left there is no process of the sandbox
+    // left either, wherever it went; that is the common case, and costs no scan of /proc.
+    int reaped = 0;
+    while ((reaped = waitpid(-1, nullptr, WNOHANG)) > 0) {
+    }
+    if (reaped == -1 && errno == ECHILD)
+        return;
+    // A uid of its own is ended at once, all of it (a fork bomb cannot outrun that); the
+    // scan below the subreaper then ends and reaps what is left in either mode.
     if (p.own_uid)
         end_uid(p.uid);
     end_descendants();
 }
 
-namespace {
+namespace
+{
 
-// Whether a process other than a zombie runs with `uid` as its real, effective or saved uid.
+// Whether a process runs as `uid`: its /proc directory's owner, which is its effective uid
+// (a process that ran a set-uid program shows root, but kill(-1) of the uid reaches it too).
 bool uid_has_processes(uid_t uid)
 {
     DIR *proc = opendir("/proc");
     if (proc == nullptr)
         return false;
     bool found = false;
-    char line[256];
     for (dirent *e = readdir(proc); e != nullptr && !found; e = readdir(proc)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9')
-            continue;
-        char path[300];
-        snprintf(path, sizeof path, "/proc/%s/status", e->d_name);
-        FILE *f = fopen(path, "re");
-        if (f == nullptr)
-            continue;
-        bool zombie = false;
-        while (fgets(line, sizeof line, f) != nullptr) {
-            unsigned a = 0, b = 0, c = 0;
-            if (strncmp(line, "State:", 6) == 0)
-                zombie = strchr(line, 'Z') != nullptr;
-            if (sscanf(line, "Uid: %u %u %u", &a, &b, &c) == 3) {
-                found = !zombie && (a == uid || b == uid || c == uid);
-                break;
-            }
-        }
-        fclose(f);
+        struct stat st {
+        };
+        found = e->d_name[0] >= '0' && e->d_name[0] <= '9' &&
+                fstatat(dirfd(proc), e->d_name, &st, 0) == 0 && st.st_uid == uid;
     }
     closedir(proc);
     return found;
@@ -827,7 +870,7 @@ void end_uid(uid_t uid)
     // session, another process group, reparented): kill(-1) reaches them all but itself. The
     // killed become zombies of this process (a subreaper), which reaps them between rounds,
     // until /proc shows none of that uid.
-    for (int round = 0; round < 200 && uid_has_processes(uid); ++round) {
+    for (int round = 0; round < 200 && (round == 0 || uid_has_processes(uid)); ++round) {
         const pid_t killer = fork();
         if (killer == 0) {
             if (setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0)

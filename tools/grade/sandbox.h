@@ -5,12 +5,12 @@
 
 // How this grading contains the programs, decided once at the start.
 struct Sandbox {
-    bool root;            // started as root: each program gets a uid of its own
-    bool fallback_uid;    // root, but no unused uid could be taken: nobody, or root itself
-    uid_t base_uid;       // the first program's uid
-    bool mounts;          // a private mount namespace, with a tmpfs for each program
-    char work[256];       // the root-only directory holding every program's directory
-    char mode[256];       // the containment, said in a line
+    bool root;         // started as root: each program gets a uid of its own
+    bool fallback_uid; // root, but no unused uid could be taken: nobody, or root itself
+    uid_t base_uid;    // the first program's uid
+    bool mounts;       // a private mount namespace, with a tmpfs for each program
+    char work[256];    // the root-only directory holding every program's directory
+    char mode[256];    // the containment, said in a line
 };
 extern Sandbox sandbox;
 

@@ -1,0 +1,6 @@
+/* An endless loop, on the processor all the time. */
+int main(void)
+{
+    for (volatile unsigned long n = 0;; n++) {
+    }
+}
