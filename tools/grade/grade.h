@@ -7,7 +7,7 @@
 
 // Text gathered from a stream, kept up to a cap; what comes beyond it is counted, not kept.
 struct Text {
-    static constexpr size_t cap = 64 * 1024;
+    static constexpr size_t cap = size_t{64} * 1024;
     char data[cap + 1];
     size_t length;
     size_t dropped;
