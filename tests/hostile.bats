@@ -454,7 +454,7 @@ stop_flood() {
     local tour=$BATS_TEST_DIRNAME/../tour row when signal want got
     # strace delivers the signal as the tour enters its WHEN-th fork: the tour ends with its
     # status, stops what it started and removes its scratch directory, within seconds (the
-    # time-out leaves room for a machine busy with the other test files; a hang passes it)
+    # time-out leaves room for a machine busy with the other test files; a hang still fails)
     local rows=("2 TERM 143" "6 HUP 129" "10 TERM 143" "14 HUP 129" "18 TERM 143")
     for row in "${rows[@]}"; do
         read -r when signal want <<<"$row"
