@@ -14,26 +14,6 @@
 namespace
 {
 
-// A process's state and parent, from /proc/PID/stat; false when it is gone.
-bool state_of(pid_t pid, char &state, pid_t &parent)
-{
-    char path[64];
-    char line[512];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
-        return false;
-    const ssize_t got = read(fd, line, sizeof line - 1);
-    close(fd);
-    line[got > 0 ? got : 0] = '\0';
-    const char *end = strrchr(line, ')');
-    int ppid = 0;
-    if (end == nullptr || sscanf(end + 1, " %c %d", &state, &ppid) != 2)
-        return false;
-    parent = ppid;
-    return true;
-}
-
 // A child of `parent` in /proc, or 0.
 pid_t child_of(pid_t parent)
 {
@@ -44,7 +24,7 @@ pid_t child_of(pid_t parent)
         char state = 0;
         pid_t ppid = 0;
         const pid_t pid = static_cast<pid_t>(atoi(e->d_name));
-        if (pid > 0 && state_of(pid, state, ppid) && ppid == parent)
+        if (pid > 0 && process_state(pid, state, ppid) && ppid == parent)
             found = pid;
     }
     if (proc != nullptr)
@@ -68,7 +48,7 @@ bool gone(pid_t pid)
 {
     char state = 0;
     pid_t parent = 0;
-    return !state_of(pid, state, parent) || state == 'Z';
+    return !process_state(pid, state, parent) || state == 'Z';
 }
 
 bool parent_gone(Run &r, void * /*unused*/)
@@ -195,7 +175,7 @@ void check_orphanmaker(Program &p)
     char state = 0;
     pid_t adopter = 0;
     while (program.child != 0 && !gone(program.child) && now() < r.deadline) {
-        if (f.child != 0 && state_of(f.child, state, adopter) && state == 'Z' &&
+        if (f.child != 0 && process_state(f.child, state, adopter) && state == 'Z' &&
             adopter == program.child)
             ended_first = true;
         run_pump(r, 0.01);
@@ -203,7 +183,7 @@ void check_orphanmaker(Program &p)
     const double parent_took = now() - r.started;
     // Its parent gone, the child (alive, or a zombie if it has woken since) is adopted by
     // the nearest subreaper: this process. Reaped by its parent, it is gone.
-    const bool there = f.child != 0 && state_of(f.child, state, adopter);
+    const bool there = f.child != 0 && process_state(f.child, state, adopter);
     const bool asleep = there && state != 'Z';
     constexpr char awake[] = "Child is now awake!\n";
     // Then the child's last line, at 12 s.
@@ -268,14 +248,14 @@ void check_zombiemaker(Program &p)
     bool zombie = false;
     const double until = now() + 3;
     while (f.child != 0 && !zombie && !r.exited && now() < until) {
-        zombie = state_of(f.child, state, parent) && state == 'Z' && parent == r.pid;
+        zombie = process_state(f.child, state, parent) && state == 'Z' && parent == r.pid;
         if (!zombie)
             run_pump(r, 0.01);
     }
     const double zombie_at = now() - r.started;
     double lasted = zombie_at;
     while (zombie && !r.exited && now() < r.deadline) {
-        if (!(state_of(f.child, state, parent) && state == 'Z' && parent == r.pid))
+        if (!(process_state(f.child, state, parent) && state == 'Z' && parent == r.pid))
             break;
         lasted = now() - r.started;
         run_pump(r, 0.02);

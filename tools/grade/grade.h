@@ -126,6 +126,8 @@ bool run_wait_output(Run &r, const char *text, double seconds);
 bool run_wait_reading(Run &r, double seconds);
 // Waits until `condition(r, data)` holds, looked at afresh every few milliseconds.
 bool run_wait_until(Run &r, bool (*condition)(Run &, void *), void *data, double seconds);
+// A process's state (R, S, Z...) and parent, from /proc/PID/stat; false once it is gone.
+bool process_state(pid_t pid, char &state, pid_t &parent);
 void run_send(Run &r, const char *text);
 void run_close_input(Run &r);
 // Waits for the end (killing the program at its bound), then ends every process it left.

@@ -697,6 +697,26 @@ bool run_wait_until(Run &r, bool (*condition)(Run &, void *), void *data, double
     }
 }
 
+// A process's state and parent, from /proc/PID/stat; false when it is gone.
+bool process_state(pid_t pid, char &state, pid_t &parent)
+{
+    char path[64];
+    char line[512];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    const ssize_t got = read(fd, line, sizeof line - 1);
+    close(fd);
+    line[got > 0 ? got : 0] = '\0';
+    const char *end = strrchr(line, ')');
+    int ppid = 0;
+    if (end == nullptr || sscanf(end + 1, " %c %d", &state, &ppid) != 2)
+        return false;
+    parent = ppid;
+    return true;
+}
+
 namespace
 {
 
@@ -709,19 +729,9 @@ bool output_has(Run &r, void *text)
 // container without CAP_SYS_PTRACE): then the wait is taken as the wait for input.
 bool sleeping(pid_t pid)
 {
-    char path[64];
-    char line[512];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
-        return false;
-    const ssize_t got = read(fd, line, sizeof line - 1);
-    close(fd);
-    if (got <= 0)
-        return false;
-    line[got] = '\0';
-    const char *end = strrchr(line, ')');
-    return end != nullptr && end[1] == ' ' && end[2] == 'S';
+    char state = 0;
+    pid_t parent = 0;
+    return process_state(pid, state, parent) && state == 'S';
 }
 
 // Blocked in a read of descriptor 0: /proc/PID/syscall names the call and its first argument.
