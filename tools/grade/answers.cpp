@@ -298,13 +298,13 @@ int grade_answers(const char *sheet, const char *student, const char *seed, cons
                     c.state = State::failed;
                     if (q != nullptr)
                         snprintf(c.message, sizeof c.message,
-                                 "a second answer to question %d, not read: \"%s\"", number,
+                                 "a second answer to question %d, not read: \"%.1000s\"", number,
                                  lines[i]);
                     else if (used > 0 && s[used - 1] == '.')
                         snprintf(c.message, sizeof c.message,
-                                 "no question %d on the worksheet: \"%s\"", number, lines[i]);
+                                 "no question %d on the worksheet: \"%.1000s\"", number, lines[i]);
                     else
-                        snprintf(c.message, sizeof c.message, "not \"N. answer\": \"%s\"",
+                        snprintf(c.message, sizeof c.message, "not \"N. answer\": \"%.1000s\"",
                                  lines[i]);
                 }
                 continue;
