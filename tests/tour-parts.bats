@@ -307,7 +307,8 @@ called() {
     local rows=(
         # what runs after parse_arguments --step | status | output | error
         'wait_until 1 "the line" emit "" shown|0|shown|'
-        'process_init && pty_init && pty_start t "echo once" && pty_wait_for t never|1|once|tour: echo did not print "never" (within 10 s)'
+        # (a program that ends at once may be gone before pty_start sees it start)
+        'process_init && pty_init && pty_start t "sh -c \"echo once; sleep 2\"" && pty_wait_for t never|1|once|tour: sh did not print "never" (within 10 s)'
     )
     local row commands code out error
     for row in "${rows[@]}"; do
