@@ -21,6 +21,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -545,6 +546,24 @@ bool scratch_directory(Program &p, const char *name)
 namespace
 {
 
+// Closes every descriptor from `first` on: with close_range where the kernel has it (the C
+// library has no wrapper for it before glibc 2.34), else one by one up to the limit.
+void close_from(int first)
+{
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, first, ~0U, 0) == 0)
+        return;
+#endif
+    constexpr rlim_t most = 65536;
+    struct rlimit limit {
+    };
+    rlim_t last = most;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < most)
+        last = limit.rlim_cur;
+    for (rlim_t fd = first; fd < last; ++fd)
+        close(static_cast<int>(fd));
+}
+
 bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool compile)
 {
     r = Run{};
@@ -625,7 +644,7 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
             dup2(out[1], 1);
         }
         dup2(err[1], 2);
-        close_range(3, ~0U, 0);
+        close_from(3);
         signal(SIGPIPE, SIG_DFL);
         enter_sandbox(p, spec, dir, compile);
         const char *const *env = spec.env != nullptr ? spec.env : default_environment;
