@@ -217,10 +217,16 @@ program_names() {
     done
 }
 
-# trap_ending_signals: each of the ending signals ends the tour through on_signal.
+# trap_ending_signals: each of the ending signals ends the tour through on_signal. Before 5.2
+# bash times `read -t` (every nap) with SIGALRM of its own, which a trap would take over, and
+# no nap would end: there SIGALRM is left to bash.
 trap_ending_signals() {
     local i
     for i in "${!ending_signals[@]}"; do
+        if [[ ${ending_signals[i]} == ALRM ]] &&
+            ((BASH_VERSINFO[0] * 100 + BASH_VERSINFO[1] < 502)); then
+            continue
+        fi
         # shellcheck disable=SC2064 # the name and status, now
         trap "on_signal ${ending_signals[i]} ${ending_statuses[i]}" "${ending_signals[i]}"
     done
