@@ -61,10 +61,10 @@ int terminal_of(const Run &r)
 // A run at a terminal in a fresh directory; the terminal's descriptor as terminal_of gives it.
 int start_at_terminal(Program &p, Run &r)
 {
-    Spec spec = run_spec();
-    spec.terminal = true;
+    Launch launch = run_launch();
+    launch.terminal = true;
     scratch(p);
-    run_start(p, r, spec);
+    run_start(p, r, launch);
     return terminal_of(r);
 }
 
@@ -176,7 +176,7 @@ void check_seekgap(Program &p)
         Run r{};
         scratch(p);
         scratch_file(p, "seekgap.txt", content, 0644);
-        run_once(p, r, run_spec());
+        run_once(p, r, run_launch());
         const size_t end = length < 10 ? 10 : length;
         char expected[64];
         snprintf(expected, sizeof expected, "offset : %zu", end + 10);
@@ -276,7 +276,7 @@ void check_bytecat(Program &p)
         const char *dir = scratch(p);
         scratch_file(p, "bytecat.txt", "", 0644);
         fill(dir, "bytecat.txt", bytes, size);
-        run_once(p, r, run_spec());
+        run_once(p, r, run_launch());
         if (first_failure(copies, output_is(r, bytes, size, 0)))
             snprintf(
                 copies.message, sizeof copies.message,
@@ -290,13 +290,13 @@ void check_bytecat(Program &p)
         not_gradable(p, "one-byte-calls", "%s", p.trace_reason);
         return;
     }
-    Spec spec = run_spec();
-    spec.trace = "?open,openat,read,write";
+    Launch launch = run_launch();
+    launch.trace = "?open,openat,read,write";
     Run r{};
     const char *dir = scratch(p);
     scratch_file(p, "bytecat.txt", "", 0644);
     fill(dir, "bytecat.txt", bytes, length);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     static Text trace;
     run_trace(r, trace);
     // The reads of bytecat.txt's descriptor and the writes to descriptor 1, in order: each
@@ -354,12 +354,12 @@ void check_stdinwait(Program &p)
     constexpr char timed_out[] = "No data was given for 10 seconds\n";
     constexpr char available[] = "The data is now available\n";
     {
-        Spec spec = run_spec();
-        spec.terminal = true;
-        spec.seconds = 14;
+        Launch launch = run_launch();
+        launch.terminal = true;
+        launch.seconds = 14;
         Run r{};
         scratch(p);
-        run_start(p, r, spec);
+        run_start(p, r, launch);
         run_end(r, p);
         const double took = now() - r.started;
         verdict(p, "times-out", output_is(r, timed_out, strlen(timed_out), 0) && took >= 9.5,
@@ -395,12 +395,12 @@ void check_stdinwait(Program &p)
         table_verdict(p, "data-ready", ready);
         return;
     }
-    Spec spec = run_spec();
-    spec.trace = "?select,?_newselect,pselect6";
-    spec.input = "";
+    Launch launch = run_launch();
+    launch.trace = "?select,?_newselect,pselect6";
+    launch.input = "";
     Run r{};
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     if (first_failure(ready, output_is(r, available, strlen(available), 0)))
         snprintf(ready.message, sizeof ready.message,
                  "with standard input at its end (an empty file): expected \"The data is now "
@@ -439,7 +439,7 @@ void check_exclcreate(Program &p)
     char came[3000];
     Run r{};
     scratch(p);
-    run_once(p, r, run_spec());
+    run_once(p, r, run_launch());
     constexpr char created[] = "The file descriptor value is: 3";
     struct stat st {
     };
@@ -451,7 +451,7 @@ void check_exclcreate(Program &p)
             made ? "" : "no empty exclcreate.txt was made; ", what_came(r, came, sizeof came));
 
     // Again in the same directory, the file there: refused, -1.
-    run_once(p, r, run_spec());
+    run_once(p, r, run_launch());
     constexpr char refused[] = "The file descriptor value is: -1";
     verdict(p, "exists", output_is(r, refused, strlen(refused), 0),
             "run again, exclcreate.txt there: expected \"The file descriptor value is: -1\" "
@@ -498,14 +498,14 @@ bool table_full(Run &r, void *data)
 
 void check_fdflood(Program &p)
 {
-    Spec spec = run_spec();
-    spec.open_files = 64;
-    spec.seconds = 8;
+    Launch launch = run_launch();
+    launch.open_files = 64;
+    launch.seconds = 8;
     Run r{};
     scratch(p);
-    run_start(p, r, spec);
+    run_start(p, r, launch);
     Table_watch w{};
-    w.limit = spec.open_files;
+    w.limit = launch.open_files;
     if (realpath(r.dir, w.dir) == nullptr)
         snprintf(w.dir, sizeof w.dir, "%s", r.dir);
     const bool full = run_wait_until(r, table_full, &w, 5);
@@ -522,7 +522,7 @@ void check_fdflood(Program &p)
             "with a limit of %d descriptors: expected the table to fill to it (descriptors 3 "
             "on naming one.txt, two.txt, three.txt, four.txt, five.txt in turn), the program "
             "still running;\n%s%s%s",
-            spec.open_files, w.wrong, w.wrong[0] != '\0' ? "; " : "",
+            launch.open_files, w.wrong, w.wrong[0] != '\0' ? "; " : "",
             full && !stays      ? "it did not stay so"
             : r.exited || !full ? what_came(r, came, sizeof came)
                                 : how);
@@ -558,7 +558,7 @@ void check_makelinks(Program &p)
     Run r{};
     scratch(p);
     scratch_file(p, "three.txt", "three\n", 0644);
-    run_once(p, r, run_spec());
+    run_once(p, r, run_launch());
     char target[300] = "";
     char path[800];
     snprintf(path, sizeof path, "%s/four.txt", r.dir);
@@ -599,7 +599,7 @@ void check_makelinks(Program &p)
     // In an empty directory, then again there: the errors, on standard error only.
     scratch(p);
     for (int round = 1; round <= 2; ++round) {
-        run_once(p, r, run_spec());
+        run_once(p, r, run_launch());
         char expected[200];
         snprintf(expected, sizeof expected, "%s%s", round == 2 ? taken : "", no_target);
         if (first_failure(errors, run_exit_status(r, 0) && r.out.length == 0 &&

@@ -67,10 +67,10 @@ void check_exec(Program &p, const char *check, const char *call, const char *env
     } else {
         scratch_file(p, "lsdemo.txt", "", 0644);
     }
-    Spec spec = run_spec();
-    spec.trace = "execve,execveat,fork,vfork,clone,clone3";
+    Launch launch = run_launch();
+    launch.trace = "execve,execveat,fork,vfork,clone,clone3";
     Run r{};
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     static Text trace;
     if (!run_trace(r, trace)) {
         fail(p, check, "no trace of the run: %s", r.err.data);
@@ -102,12 +102,12 @@ void check_exec(Program &p, const char *check, const char *call, const char *env
 // What /bin/ls -Rl lsdemo.txt prints in such a directory, run as the program would run it.
 void reference(Program &p, Run &ls)
 {
-    Spec spec = run_spec();
-    spec.path = "/bin/ls";
-    spec.args[0] = "-Rl";
-    spec.args[1] = "lsdemo.txt";
-    spec.terminal = true;
-    run_once(p, ls, spec);
+    Launch launch = run_launch();
+    launch.path = "/bin/ls";
+    launch.args[0] = "-Rl";
+    launch.args[1] = "lsdemo.txt";
+    launch.terminal = true;
+    run_once(p, ls, launch);
 }
 
 // lsdemo.txt as a file, a directory with a file in it, or missing.
@@ -137,10 +137,10 @@ void check_listing(Program &p, const char *banner, bool empty_environment)
         lay_out(p, kind);
         Run ls{};
         reference(p, ls);
-        Spec spec = run_spec();
-        spec.terminal = true;
+        Launch launch = run_launch();
+        launch.terminal = true;
         Run r{};
-        run_once(p, r, spec);
+        run_once(p, r, launch);
         const bool starts = strncmp(r.out.data, expected, strlen(expected)) == 0;
         if (!starts && banner_right) {
             banner_right = false;
@@ -213,9 +213,9 @@ void check_runother(Program &p)
                  "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$#\" \"$@\" \"$$\"\n"
                  "printf 'GREETING=%s\\n' \"$GREETING\"\nexit 3\n",
                  0755);
-    Spec spec = run_spec();
+    Launch launch = run_launch();
     Run r{};
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     char expected[256];
     snprintf(expected, sizeof expected, "./childprog/childprog_out\n1\nchildprog.c\n%d\n",
              static_cast<int>(r.pid));

@@ -118,10 +118,10 @@ void alone(Program &p, const char *type)
 {
     ino_t inode = 0;
     const int fd = prepare(p, inode);
-    Spec spec = run_spec();
-    spec.terminal = true;
+    Launch launch = run_launch();
+    launch.terminal = true;
     Run r{};
-    run_start(p, r, spec);
+    run_start(p, r, launch);
     const bool waits =
         run_wait_output(r, three_lines, prompt_seconds) && run_wait_reading(r, prompt_seconds);
     char before[Text::cap + 1];
@@ -162,10 +162,10 @@ void check_exclusivehold(Program &p)
     ino_t inode = 0;
     const int fd = prepare(p, inode);
     grader_lock(fd, F_WRLCK);
-    Spec spec = run_spec();
-    spec.terminal = true;
+    Launch launch = run_launch();
+    launch.terminal = true;
     Run r{};
-    run_start(p, r, spec);
+    run_start(p, r, launch);
     // Its lock's type is write-lock's check; here any request that waits will do.
     Holder h{r.pid, inode, nullptr, true};
     const bool waiting = run_wait_output(r, first_line, prompt_seconds) &&
@@ -208,10 +208,10 @@ void check_sharedhold(Program &p)
         ino_t inode = 0;
         const int fd = prepare(p, inode);
         grader_lock(fd, c.grader);
-        Spec spec = run_spec();
-        spec.terminal = true;
+        Launch launch = run_launch();
+        launch.terminal = true;
         Run r{};
-        run_start(p, r, spec);
+        run_start(p, r, launch);
         const bool lines =
             run_wait_output(r, three_lines, prompt_seconds) && run_wait_reading(r, prompt_seconds);
         const Lock seen = lock_of(r.pid, inode);

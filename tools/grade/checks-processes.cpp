@@ -98,11 +98,11 @@ void check_forkpids(Program &p)
     char came[3000];
     constexpr char parent_line[] = "Process id(PID) of the parent process is: ";
     constexpr char child_line[] = "Process id(PID) of the child process is: ";
-    Spec spec = run_spec();
-    spec.terminal = true;
+    Launch launch = run_launch();
+    launch.terminal = true;
     Run r{};
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     char expected[200];
     snprintf(expected, sizeof expected, "%s%d\n%s", parent_line, static_cast<int>(r.pid),
              child_line);
@@ -121,9 +121,9 @@ void check_forkpids(Program &p)
         return;
     }
     // Traced: the process that forked, and the id fork gave it.
-    spec.trace = "?fork,?vfork,clone,clone3";
+    launch.trace = "?fork,?vfork,clone,clone3";
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     static Text trace;
     run_trace(r, trace);
     int forker = 0;
@@ -155,16 +155,16 @@ void check_orphanmaker(Program &p)
     char came[3000];
     // Started by a shell, as at a prompt: the program is no session's leader, whose end
     // would hang up the terminal under its child. The shell waits for Enter before it ends.
-    Spec spec = run_spec();
-    spec.terminal = true;
-    spec.seconds = 16;
-    spec.path = "/bin/sh";
-    spec.args[0] = "-c";
-    spec.args[1] = "\"$0\"; status=$?; read -r line; exit $status";
-    spec.args[2] = p.executable;
+    Launch launch = run_launch();
+    launch.terminal = true;
+    launch.seconds = 16;
+    launch.path = "/bin/sh";
+    launch.args[0] = "-c";
+    launch.args[1] = "\"$0\"; status=$?; read -r line; exit $status";
+    launch.args[2] = p.executable;
     Run r{};
     scratch(p);
-    run_start(p, r, spec);
+    run_start(p, r, launch);
     Family program{r.pid, 0};
     run_wait_until(r, child_found, &program, 5);
     Family f{program.child, 0};
@@ -234,12 +234,12 @@ void check_orphanmaker(Program &p)
 void check_zombiemaker(Program &p)
 {
     char came[3000];
-    Spec spec = run_spec();
-    spec.terminal = true;
-    spec.seconds = 14;
+    Launch launch = run_launch();
+    launch.terminal = true;
+    launch.seconds = 14;
     Run r{};
     scratch(p);
-    run_start(p, r, spec);
+    run_start(p, r, launch);
     Family f{r.pid, 0};
     run_wait_until(r, child_found, &f, 5);
     // Its child a zombie under it at once, and still one when the parent ends.
@@ -327,7 +327,7 @@ void check_forkappend(Program &p)
     char content[256] = "";
     Run r{};
     for (int run = 1; run <= 3 && whole; ++run) {
-        run_start(p, r, run_spec());
+        run_start(p, r, run_launch());
         // The parent does not wait: its child may write after it has ended.
         a.size = static_cast<off_t>(2 * record) * run;
         run_wait_until(r, appended, &a, 5);

@@ -32,12 +32,12 @@ void check_envdump(Program &p)
     char came[3000];
     char want[300];
     for (const Case &c : cases) {
-        Spec spec = run_spec();
-        spec.terminal = true;
-        spec.env = c.env;
+        Launch launch = run_launch();
+        launch.terminal = true;
+        launch.env = c.env;
         Run r{};
         scratch(p);
-        run_start(p, r, spec);
+        run_start(p, r, launch);
         // While it waits for Enter, everything is already shown (the last entry too).
         const bool waits = run_wait_reading(r, wait_seconds);
         run_pump(r, 0.02);
@@ -55,12 +55,12 @@ void check_envdump(Program &p)
     }
 
     const char *const one[] = {"GREETING=hello", nullptr};
-    Spec spec = run_spec();
-    spec.env = one;
-    spec.input = "";
+    Launch launch = run_launch();
+    launch.env = one;
+    launch.input = "";
     Run r{};
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     verdict(p, "end-of-input", run_exit_status(r, 0),
             "with standard input at its end: expected it to end at once, status 0;\n%s",
             what_came(r, came, sizeof came));
@@ -70,7 +70,7 @@ void check_pidtimer(Program &p)
 {
     Run r{};
     scratch(p);
-    run_once(p, r, run_spec());
+    run_once(p, r, run_launch());
     char expected[64];
     snprintf(expected, sizeof expected, "PID: %d\n", static_cast<int>(r.pid));
     char line[256];

@@ -42,11 +42,11 @@ struct Flip {
 
 void traced_flip(Program &p, Flip &f, int policy)
 {
-    Spec spec = run_spec();
-    spec.trace = "sched_getscheduler,sched_setscheduler";
-    spec.policy = policy;
+    Launch launch = run_launch();
+    launch.trace = "sched_getscheduler,sched_setscheduler";
+    launch.policy = policy;
     scratch(p);
-    run_once(p, f.run, spec);
+    run_once(p, f.run, launch);
     static Text trace;
     f.traced = run_trace(f.run, trace);
     f.changes = f.reads = 0;
@@ -104,19 +104,19 @@ bool flip_right(const Flip &f, const char *name, const char *request, char *mess
 
 void check_policyflip(Program &p)
 {
-    Spec spec = run_spec();
-    spec.policy = SCHED_OTHER;
+    Launch launch = run_launch();
+    launch.policy = SCHED_OTHER;
     Run r{};
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     same_output(p, "refused", r, "Current policy is OTHER\nCurrent policy is 0\n", 0,
                 "started under OTHER by a user without real-time privilege");
 
     // Batch is none of the three: the message ends in a newline, so the system's text comes
     // on a line of its own, after ": ".
-    spec.policy = SCHED_BATCH;
+    launch.policy = SCHED_BATCH;
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     constexpr char message[] = "Error while getting current policy\n: ";
     const char *newline = r.err.length >= sizeof message - 1
                               ? strchr(r.err.data + sizeof message - 1, '\n')
@@ -176,7 +176,7 @@ void check_rrrange(Program &p)
 {
     Run r{};
     scratch(p);
-    run_once(p, r, run_spec());
+    run_once(p, r, run_launch());
     char expected[2][128];
     snprintf(expected[0], sizeof expected[0],
              "The max priority with RR Scheduling Policy is : %d\n",
@@ -213,14 +213,14 @@ void check_niceset(Program &p)
     Run r{};
     char came[3000];
     constexpr char usage[] = "Please pass the integer value to set the priority in command line\n";
-    Spec spec = run_spec();
+    Launch launch = run_launch();
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     Run two{};
-    spec.args[0] = "5";
-    spec.args[1] = "6";
+    launch.args[0] = "5";
+    launch.args[1] = "6";
     scratch(p);
-    run_once(p, two, spec);
+    run_once(p, two, launch);
     if (strcmp(r.out.data, usage) != 0 || !r.exited || r.timed_out)
         fail(p, "usage", "without an argument: expected on standard output only \"%.*s\";\n%s",
              static_cast<int>(sizeof usage - 2), usage, what_came(r, came, sizeof came));
@@ -249,7 +249,7 @@ void check_niceset(Program &p)
                  "Current priority of the running process is: %d\n\nNew priority of the running "
                  "process is: %d\n",
                  start, after);
-        Spec one = run_spec();
+        Launch one = run_launch();
         one.args[0] = c.argument;
         Run run{};
         scratch(p);

@@ -13,8 +13,8 @@ struct Text {
     size_t dropped;
 };
 
-// How a program is started for one run. Everything not set keeps the defaults of run_spec().
-struct Spec {
+// How a program is started for one run. Everything not set keeps the defaults of run_launch().
+struct Launch {
     const char *path;       // the program to run; nullptr: the program under grading
     const char *args[8];    // its arguments after argv[0], up to a nullptr
     const char *const *env; // the environment, up to a nullptr; nullptr: the default one
@@ -111,13 +111,13 @@ const char *shown(const char *data, size_t length, char *buffer, size_t size);
 const char *shown(const char *text, char *buffer, size_t size);
 
 // Runs (sandbox.cpp).
-Spec run_spec();
+Launch run_launch();
 // A fresh scratch directory of the program's own, made current for the next run; returns it.
 const char *scratch(Program &p);
 // A file in the current scratch directory (made by the grader, owned by the program's uid).
 bool scratch_file(Program &p, const char *name, const char *content, int mode);
 bool scratch_directory(Program &p, const char *name);
-bool run_start(Program &p, Run &r, const Spec &spec);
+bool run_start(Program &p, Run &r, const Launch &launch);
 // Reads what the program writes, for up to `seconds` or until it ends.
 void run_pump(Run &r, double seconds);
 // Waits until standard output holds `text` (true), or the program ends or the time is up.
@@ -133,7 +133,7 @@ void run_close_input(Run &r);
 // Waits for the end (killing the program at its bound), then ends every process it left.
 void run_end(Run &r, Program &p);
 // Start, input, end: the whole run.
-bool run_once(Program &p, Run &r, const Spec &spec);
+bool run_once(Program &p, Run &r, const Launch &launch);
 // Ends every process of the program's sandbox (also those that left its session).
 void end_all(Program &p);
 // The trace of a traced run, one system call a line ("PID name(args) = result").

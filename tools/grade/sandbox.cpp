@@ -117,14 +117,14 @@ void limit(int resource, rlim_t value)
 }
 
 // In the child, before the exec: the limits, the user, the directory.
-void enter_sandbox(const Program &p, const Spec &spec, const char *dir, bool compile)
+void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool compile)
 {
     limit(RLIMIT_CORE, 0);
     limit(RLIMIT_CPU, compile ? compile_seconds : cpu_seconds);
     limit(RLIMIT_FSIZE, compile ? 64 * file_size_limit : file_size_limit);
     limit(RLIMIT_AS, compile ? compile_memory_limit : memory_limit);
-    limit(RLIMIT_NOFILE, spec.open_files);
-    limit(RLIMIT_RTPRIO, spec.realtime_limit);
+    limit(RLIMIT_NOFILE, launch.open_files);
+    limit(RLIMIT_RTPRIO, launch.realtime_limit);
     limit(RLIMIT_RTTIME, 1000000); // a real-time process spinning is stopped within 1 s
     limit(RLIMIT_MEMLOCK, 0);
     limit(RLIMIT_MSGQUEUE, 0);
@@ -132,12 +132,12 @@ void enter_sandbox(const Program &p, const Spec &spec, const char *dir, bool com
         limit(RLIMIT_NPROC, processes_allowed);
     else
         limit(RLIMIT_NPROC, own_process_count() + processes_allowed);
-    if (spec.nice_value != 0 || getpriority(PRIO_PROCESS, 0) != 0)
-        setpriority(PRIO_PROCESS, 0, spec.nice_value);
-    if (spec.policy >= 0) {
+    if (launch.nice_value != 0 || getpriority(PRIO_PROCESS, 0) != 0)
+        setpriority(PRIO_PROCESS, 0, launch.nice_value);
+    if (launch.policy >= 0) {
         sched_param param{};
-        param.sched_priority = spec.policy == SCHED_FIFO || spec.policy == SCHED_RR ? 10 : 0;
-        sched_setscheduler(0, spec.policy, &param);
+        param.sched_priority = launch.policy == SCHED_FIFO || launch.policy == SCHED_RR ? 10 : 0;
+        sched_setscheduler(0, launch.policy, &param);
     }
     if (chdir(dir) == -1) {
         perror(dir);
@@ -229,7 +229,7 @@ void reap(Run &r)
     }
 }
 
-bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool compile);
+bool run_program(Program &p, Run &r, const Launch &launch, const char *dir, bool compile);
 
 int remove_entry(const char *path, const struct stat * /*st*/, int type, FTW * /*ftw*/)
 {
@@ -445,22 +445,22 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
         }
         char output[700];
         snprintf(output, sizeof output, "%s/%s", build, p.name);
-        Spec spec = run_spec();
-        spec.path = compiler;
+        Launch launch = run_launch();
+        launch.path = compiler;
         // C17 with the system's interfaces in view (POSIX, as g++ always has them).
-        spec.args[0] = cpp ? "-std=c++20" : "-std=gnu17";
-        spec.args[1] = "-O2";
-        spec.args[2] = "-Wall";
-        spec.args[3] = "-o";
-        spec.args[4] = p.name;
-        spec.args[5] = source + strlen(build) + 1;
-        spec.args[6] = nullptr;
-        spec.seconds = compile_seconds;
+        launch.args[0] = cpp ? "-std=c++20" : "-std=gnu17";
+        launch.args[1] = "-O2";
+        launch.args[2] = "-Wall";
+        launch.args[3] = "-o";
+        launch.args[4] = p.name;
+        launch.args[5] = source + strlen(build) + 1;
+        launch.args[6] = nullptr;
+        launch.seconds = compile_seconds;
         const char *const environment[] = {"PATH=/usr/local/bin:/usr/bin:/bin", "LC_ALL=C",
                                            "TMPDIR=.", nullptr};
-        spec.env = environment;
+        launch.env = environment;
         Run r{};
-        run_program(p, r, spec, build, true);
+        run_program(p, r, launch, build, true);
         run_end(r, p);
         if (!run_exit_status(r, 0)) {
             char how[128];
@@ -490,13 +490,13 @@ bool program_build(Program &p, const char *submission, char *message, size_t siz
     return true;
 }
 
-Spec run_spec()
+Launch run_launch()
 {
-    Spec spec{};
-    spec.seconds = 10;
-    spec.open_files = default_open_files;
-    spec.policy = -1;
-    return spec;
+    Launch launch{};
+    launch.seconds = 10;
+    launch.open_files = default_open_files;
+    launch.policy = -1;
+    return launch;
 }
 
 const char *scratch(Program &p)
@@ -564,20 +564,20 @@ void close_from(int first)
         close(static_cast<int>(fd));
 }
 
-bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool compile)
+bool run_program(Program &p, Run &r, const Launch &launch, const char *dir, bool compile)
 {
     r = Run{};
     r.pid = -1;
     r.input_fd = r.output_fd = r.error_fd = -1;
-    r.terminal = spec.terminal;
+    r.terminal = launch.terminal;
     snprintf(r.dir, sizeof r.dir, "%s", dir);
-    const char *program = spec.path != nullptr ? spec.path : p.executable;
+    const char *program = launch.path != nullptr ? launch.path : p.executable;
 
     // argv: the program (under strace when traced), then the arguments.
     const char *argv[32];
     int argc = 0;
     char strace[256];
-    if (spec.trace != nullptr) {
+    if (launch.trace != nullptr) {
         if (find_program("strace", strace, sizeof strace) == nullptr)
             return false;
         char trace_dir[480];
@@ -586,7 +586,7 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
             return false;
         snprintf(r.trace_file, sizeof r.trace_file, "%s/trace", trace_dir);
         static char expression[256];
-        snprintf(expression, sizeof expression, "trace=%s", spec.trace);
+        snprintf(expression, sizeof expression, "trace=%s", launch.trace);
         const char *const traced[] = {strace, "-f",         "-qq",         "-v", "-s",
                                       "256",  "-e",         "signal=none", "-e", expression,
                                       "-o",   r.trace_file, "--"};
@@ -594,10 +594,10 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
             argv[argc++] = a;
     }
     argv[argc++] = program;
-    if (spec.path == nullptr && spec.trace == nullptr)
+    if (launch.path == nullptr && launch.trace == nullptr)
         argv[argc - 1] = p.name; // the name it is run by, as from a shell's PATH
-    for (int i = 0; i < 8 && spec.args[i] != nullptr; ++i)
-        argv[argc++] = spec.args[i];
+    for (int i = 0; i < 8 && launch.args[i] != nullptr; ++i)
+        argv[argc++] = launch.args[i];
     argv[argc] = nullptr;
 
     int in[2] = {-1, -1};
@@ -606,7 +606,7 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
     int terminal = -1;
     if (pipe2(err, O_CLOEXEC) == -1)
         return false;
-    if (spec.terminal) {
+    if (launch.terminal) {
         const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master == -1 || grantpt(master) == -1 || unlockpt(master) == -1)
             return false;
@@ -629,13 +629,13 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
     }
 
     r.started = now();
-    r.deadline = r.started + spec.seconds;
+    r.deadline = r.started + launch.seconds;
     const pid_t pid = fork();
     if (pid == -1)
         return false;
     if (pid == 0) {
         setsid();
-        if (spec.terminal) {
+        if (launch.terminal) {
             ioctl(terminal, TIOCSCTTY, 0);
             dup2(terminal, 0);
             dup2(terminal, 1);
@@ -646,10 +646,10 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
         dup2(err[1], 2);
         close_from(3);
         signal(SIGPIPE, SIG_DFL);
-        enter_sandbox(p, spec, dir, compile);
-        const char *const *env = spec.env != nullptr ? spec.env : default_environment;
+        enter_sandbox(p, launch, dir, compile);
+        const char *const *env = launch.env != nullptr ? launch.env : default_environment;
         // The program runs from its own path; argv[0] is the name a shell would give.
-        execve(spec.trace != nullptr ? argv[0] : program, const_cast<char *const *>(argv),
+        execve(launch.trace != nullptr ? argv[0] : program, const_cast<char *const *>(argv),
                const_cast<char *const *>(env));
         perror(program);
         _exit(127);
@@ -657,7 +657,7 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
     r.pid = pid;
     close(err[1]);
     r.error_fd = err[0];
-    if (spec.terminal) {
+    if (launch.terminal) {
         close(terminal);
         r.input_fd = in[1];
         r.output_fd = out[0];
@@ -667,10 +667,10 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
         r.input_fd = in[1];
         r.output_fd = out[0];
         fcntl(r.input_fd, F_SETFL, O_NONBLOCK);
-        if (spec.input != nullptr) {
-            run_send(r, spec.input);
+        if (launch.input != nullptr) {
+            run_send(r, launch.input);
             run_close_input(r);
-        } else if (!spec.no_input) {
+        } else if (!launch.no_input) {
             run_close_input(r);
         }
     }
@@ -679,12 +679,12 @@ bool run_program(Program &p, Run &r, const Spec &spec, const char *dir, bool com
 
 } // namespace
 
-bool run_start(Program &p, Run &r, const Spec &spec)
+bool run_start(Program &p, Run &r, const Launch &launch)
 {
     char dir[600];
     if (p.runs == 0 && scratch(p) == nullptr)
         return false;
-    return run_program(p, r, spec, current_scratch(p, dir, sizeof dir), false);
+    return run_program(p, r, launch, current_scratch(p, dir, sizeof dir), false);
 }
 
 void run_pump(Run &r, double seconds)
@@ -846,9 +846,9 @@ void run_end(Run &r, Program &p)
     r.input_fd = -1;
 }
 
-bool run_once(Program &p, Run &r, const Spec &spec)
+bool run_once(Program &p, Run &r, const Launch &launch)
 {
-    if (!run_start(p, r, spec))
+    if (!run_start(p, r, launch))
         return false;
     run_end(r, p);
     return true;
@@ -1030,15 +1030,15 @@ void probe_tracing(Program &p)
                  "strace is not installed, which this check needs (apt-get install strace)");
         return;
     }
-    Spec spec = run_spec();
-    spec.path = strace;
-    spec.args[0] = "-qq";
-    spec.args[1] = "-o";
-    spec.args[2] = "/dev/null";
-    spec.args[3] = "/bin/true";
+    Launch launch = run_launch();
+    launch.path = strace;
+    launch.args[0] = "-qq";
+    launch.args[1] = "-o";
+    launch.args[2] = "/dev/null";
+    launch.args[3] = "/bin/true";
     Run r{};
     scratch(p);
-    run_once(p, r, spec);
+    run_once(p, r, launch);
     p.can_trace = run_exit_status(r, 0);
     if (!p.can_trace)
         snprintf(p.trace_reason, sizeof p.trace_reason,
