@@ -17,6 +17,10 @@ setup() {
 
 teardown() {
     [[ -z ${keys_fd:-} ]] || exec {keys_fd}>&-
+    # a tour still running (a case failed) ends what it started on SIGTERM, within seconds
+    if [[ -n ${tour_pid:-} ]] && kill -TERM "$tour_pid" 2>/dev/null; then
+        wait_for 10 eval '! kill -0 "$tour_pid" 2>/dev/null' || kill -KILL "$tour_pid" 2>/dev/null
+    fi
     [[ -z ${script_pid:-} ]] || kill -KILL "$script_pid" 2>/dev/null || true
 }
 
