@@ -19,6 +19,7 @@ teardown() {
     [[ -z ${keys_fd:-} ]] || exec {keys_fd}>&-
     # a tour still running (a case failed) ends what it started on SIGTERM, within seconds
     if [[ -n ${tour_pid:-} ]] && kill -TERM "$tour_pid" 2>/dev/null; then
+        # shellcheck disable=SC2016 # evaluated afresh at each poll
         wait_for 10 eval '! kill -0 "$tour_pid" 2>/dev/null' || kill -KILL "$tour_pid" 2>/dev/null
     fi
     [[ -z ${script_pid:-} ]] || kill -KILL "$script_pid" 2>/dev/null || true
