@@ -5,9 +5,9 @@
 //
 //   : > seekgap.txt; seekgap          offset : 20      (30 bytes: digits, 10 zeros, digits)
 //   seekgap                           offset : 40      (50 bytes)
-//   od -c seekgap.txt                 the hole shows as \0 \0 \0 ...
+//   od -A d -c seekgap.txt            the hole shows as \0 \0 \0 ..., at decimal offsets
 //
-// Second terminal: `od -c seekgap.txt`; `stat seekgap.txt` compares Size with Blocks (a hole
+// Second terminal: `od -A d -c seekgap.txt`; `stat seekgap.txt` compares Size with Blocks (a hole
 // of a whole block or more takes no disk space: try `truncate -s 1M seekgap.txt` first).
 #include <cstdio>
 #include <fcntl.h>

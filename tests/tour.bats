@@ -71,6 +71,12 @@ tour_ended() {
     output=$(cat "$dir/out")
 }
 
+# file_system_at DIR: "TYPE, whose blocks are N bytes", of the file system DIR lies on.
+file_system_at() {
+    printf '%s, whose blocks are %s bytes' "$(findmnt -no FSTYPE -T "$1" | tail -n 1)" \
+        "$(stat -f -c %S "$1")"
+}
+
 quick_tour() {
     require_native "ps and strace show the emulator, and env -i drops QEMU_LD_PREFIX"
     tour_ended quick
@@ -126,8 +132,8 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         'Enter to unlock\.\.|2|^# the last reader let go'
         # seekgap's offset and zero-filled gap; sizedecho's one read of 5 bytes
         'offset : 20|1|^\$ seekgap$'
-        '0000000   0   1   0   1   0   1   1   0   1   0  \\0  \\0  \\0  \\0  \\0  \\0|1|^\[second terminal\] \$ od -c seekgap\.txt$'
-        '0000020  \\0  \\0  \\0  \\0   0   1   0   1   0   1   1   0   1   0|2|^\[second terminal\] \$ od -c seekgap\.txt$'
+        '0000000   0   1   0   1   0   1   1   0   1   0  \\0  \\0  \\0  \\0  \\0  \\0|1|^\[second terminal\] \$ od -A d -c seekgap\.txt$'
+        '0000016  \\0  \\0  \\0  \\0   0   1   0   1   0   1   1   0   1   0|2|^\[second terminal\] \$ od -A d -c seekgap\.txt$'
         'hello|4|^\$ printf .5.nhello world.n. \| sizedecho$'
         # exclcreate: descriptor 3, then -1; fdflood's table full at the limit of 64
         'The file descriptor value is: 3|1|^\$ exclcreate$'
@@ -136,8 +142,8 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
         # makelinks run again: both names refused
         'Failed : : File exists|1|^\$ makelinks$'
         'Failed : : File exists|2|^\$ makelinks$'
-        # forkappend: the tour waits for all six records before it looks (90 bytes, octal 132)
-        '0000132|7|^\[second terminal\] \$ od -c forkappend\.txt$'
+        # forkappend: the tour waits for all six records before it looks (90 bytes)
+        '0000090|7|^\[second terminal\] \$ od -A d -c forkappend\.txt$'
         # envdump under env -i sees its two variables only
         'FRUIT=apple|1|^\[second terminal\] \$ tr .* </proc/[0-9]+/environ$'
         'COLOUR=green|2|^\[second terminal\] \$ tr .* </proc/[0-9]+/environ$'
@@ -164,9 +170,10 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     read -r three _ <<<"$three"
     [ -n "$five" ]
     [ "$five" = "$three" ]
-    # seekgap's blocks, on the file system that holds the scratch directory, as it says
+    # seekgap's blocks, on the file system that holds the scratch directory, named as the
+    # mount table names it (ext4, where stat -f says ext2/ext3)
     local file_system
-    file_system=$(stat -f -c '%T, whose blocks are %S bytes' "$BATS_FILE_TMPDIR/quick/tmp")
+    file_system=$(file_system_at "$BATS_FILE_TMPDIR/quick/tmp")
     tr -s '\n ' '  ' <<<"$output" | grep -qF " of 512 bytes on $file_system: "
     # pidtimer's machine: a virtual one where the processor shows the hypervisor flag, with
     # page-table isolation where the kernel says it is on
@@ -228,7 +235,7 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     # As root the scratch directory is on a tmpfs mounted in a mount namespace of its own.
     local tmp=$PWD/tmp file_system inside=()
     mkdir tmp
-    file_system=$(stat -f -c '%T, whose blocks are %S bytes' tmp)
+    file_system=$(file_system_at tmp)
     if ((EUID == 0)) && unshare --mount --propagation private true 2>/dev/null; then
         # shellcheck disable=SC2016 # the inner shell's arguments
         inside=(unshare --mount --propagation private sh -c 'mount -t tmpfs tmpfs "$1" && shift &&

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # What the tour can see of this machine, for the answers that depend on it: the tour's
-# capabilities and limits (its programs inherit them), autogroup, a virtual machine and
-# page-table isolation. Read with builtins from /proc and /sys.
+# capabilities and limits (its programs inherit them), autogroup, a virtual machine,
+# page-table isolation and the file system a directory lies on. Read with builtins from /proc
+# and /sys.
 
 # has_capability NUMBER: whether the tour's effective capabilities hold capability NUMBER
 # (CAP_SYS_NICE is 23).
@@ -60,4 +61,28 @@ processor_said() {
         processor_text+=", without page-table isolation"
     fi
     printf -v "$1" '%s' "$processor_text"
+}
+
+# file_system_of VAR DIR: the type of the file system DIR (absolute, physical) lies on, as the
+# mount table names it (ext4, tmpfs, btrfs, overlay): the mount whose mount point is the
+# longest that leads to DIR, the last mounted of those on one point. Not stat -f, which names
+# the magic number that ext2, ext3 and ext4 share.
+file_system_of() {
+    local -n type_into=$1
+    local mount_line mount_fields mount_point best=-1 i
+    type_into=unknown
+    while IFS= read -r mount_line; do
+        split mount_fields "$mount_line"
+        mount_point=${mount_fields[4]//\\040/ }
+        [[ $mount_point == / || $2/ == "$mount_point"/* ]] || continue
+        ((${#mount_point} >= best)) || continue
+        for ((i = 6; i < ${#mount_fields[@]} - 1; i++)); do
+            [[ ${mount_fields[i]} != - ]] || {
+                best=${#mount_point}
+                # shellcheck disable=SC2034 # type_into: the caller's variable, through this nameref
+                type_into=${mount_fields[i + 1]}
+                break
+            }
+        done
+    done </proc/self/mountinfo
 }

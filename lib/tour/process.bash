@@ -54,10 +54,11 @@ track() {
 
 # room_enough DIR: the tour fails, saying so, when the disk that holds DIR has less than the
 # megabyte its files take: the programs' files and views would come out empty. Keeps the file
-# system's type and block size in process[file_system].
+# system's type (from the mount table) and block size in process[file_system].
 room_enough() {
     local free size type
-    read -r free size type < <(stat -f -c '%a %S %T' "$1")
+    read -r free size < <(stat -f -c '%a %S' "$1")
+    file_system_of type "$1"
     process[file_system]="$type, whose blocks are $size bytes"
     ((free * size >= 1024 * 1024)) ||
         fail "the disk that holds $1 is full: $((free * size / 1024)) KiB free, and the tour needs a megabyte"

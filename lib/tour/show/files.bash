@@ -126,11 +126,11 @@ show_seekgap() {
     observed_in seekgap offset '^offset : (-?[0-9]+)'
     answer seekgap offset
     ask seekgap gap
-    observe "od -c seekgap.txt"
+    observe "od -A d -c seekgap.txt"
     observe_first_zero_byte seekgap gap
     answer seekgap gap
     note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
-        "they read back as \\0"
+        "they read back as \\0 (with -A d, od numbers its offsets in decimal)"
     ask seekgap blocks
     observe "stat -c '%s bytes, %b blocks of %B bytes allocated' seekgap.txt"
     # shellcheck disable=SC2154 # commands: commands.bash's state
@@ -152,13 +152,13 @@ ${variant[seekgap_size]} bytes, the zeros among them, fill part of one of its bl
 }
 
 # observe_first_zero_byte PROGRAM KEY: observed, the offset of the first zero byte in the
-# od -c that the last command line printed.
+# od -A d -c (decimal offsets) that the last command line printed.
 observe_first_zero_byte() {
     local line lines offset i
     split lines "${commands[out]}" $'\n'
     for line in "${lines[@]}"; do
-        [[ $line =~ ^([0-7]{7}) ]] || continue
-        offset=$((8#${BASH_REMATCH[1]}))
+        [[ $line =~ ^([0-9]{7}) ]] || continue
+        offset=$((10#${BASH_REMATCH[1]}))
         for ((i = 0; i < 16; i++)); do
             [[ ${line:7+4*i:4} != '  \0' ]] || {
                 observed "$1" "$2" $((offset + i))

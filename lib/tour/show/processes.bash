@@ -283,13 +283,13 @@ show_forkappend() {
     wait_until "$ready_seconds" "$((2 * records)) records in forkappend.txt" \
         holds_bytes forkappend.txt "${variant[forkappend_bytes]}"
     observe "ls -l forkappend.txt"
-    observe "od -c forkappend.txt"
+    observe "od -A d -c forkappend.txt"
     local size
     size_at size forkappend.txt
     observed forkappend size "$size"
     answer forkappend size
-    note "${variant[forkappend_bytes]} bytes: ${variant[forkappend_runs]} records of each," \
-        "never overwritten, in the scheduler's order"
+    note "${variant[forkappend_bytes]} bytes, od's last offset in decimal: ${variant[forkappend_runs]} records" \
+        "of each, never overwritten, in the scheduler's order"
     if strace_usable && look_usable; then
         show_shared_description
     fi
