@@ -123,12 +123,12 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     local rows=(
         # a line (ERE) | how many lines after | a line (ERE, the rest of the row) it follows
         # exclusivehold's write lock; sharedhold refused meanwhile, holding no lock
-        'exclusivehold .* WRITE .*/db\.txt|2|^\[terminal 3\] \$ lslocks -p [0-9]+$'
+        'exclusivehold .* WRITE .*/db\.txt|2|^\[terminal 3\] \$ lslocks -o COMMAND,PID,TYPE,MODE,START,END,PATH -p [0-9]+$'
         'Before entering into critical section|1|^\[terminal 2\] \$ sharedhold$'
         'Shared lock not granted: Resource temporarily unavailable|2|^\[terminal 2\] \$ sharedhold$'
-        '# none: .*|1|^\[terminal 3\] \$ lslocks -p [0-9]+$'
+        '# none: .*|1|^\[terminal 3\] \$ lslocks -o COMMAND,PID,TYPE,MODE,START,END,PATH -p [0-9]+$'
         # a writer waiting for the two readers (WRITE*), then granted
-        'exclusivehold .* WRITE\* .*/db\.txt|2|^\[terminal 4\] \$ lslocks -p [0-9]+$'
+        'exclusivehold .* WRITE\* .*/db\.txt|2|^\[terminal 4\] \$ lslocks -o COMMAND,PID,TYPE,MODE,START,END,PATH -p [0-9]+$'
         'Enter to unlock\.\.|2|^# the last reader let go'
         # seekgap's offset and zero-filled gap; sizedecho's one read of 5 bytes
         'offset : 20|1|^\$ seekgap$'

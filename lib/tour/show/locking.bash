@@ -15,10 +15,14 @@ seeds_sharedhold() {
     lab_file 644 db.txt
 }
 
+# The columns of lslocks that the views and the lab show: without SIZE and M, a lock's line
+# fits 80 columns, its path whole.
+readonly lock_columns=COMMAND,PID,TYPE,MODE,START,END,PATH
+
 # show_locks TERMINAL PID: the second terminal's view of PID's record locks.
 show_locks() {
     if command -v lslocks >/dev/null; then
-        typed_at "$1" "lslocks -p $2"
+        typed_at "$1" "lslocks -o $lock_columns -p $2"
     else
         typed_at "$1" "grep ' $2 ' /proc/locks"
     fi
