@@ -115,6 +115,18 @@ student() {
     [ "$status" -eq 0 ]
     grep -qx "    cd $PWD/lab" <<<"$output"
     grep -qx "    export PATH=$SYSLAB_BIN:\"\$PATH\"" <<<"$output"
+    # the lines to enter make man find the pages built beside the programs, MANPATH set or not
+    if command -v man >/dev/null && [[ -d $SYSLAB_BIN/../man/man1 ]]; then
+        # shellcheck disable=SC2016 # the inner shell's own
+        [ "$(MANPATH=/nowhere bash -c "$(grep '^    export ' <<<"$output")"'
+            man -w exclusivehold')" = "$(cd "$SYSLAB_BIN/../man/man1" && pwd -P)/exclusivehold.1.gz" ]
+    fi
+    # each lock view's terminals, as the lab tells them
+    [ "$(grep -A 9 '^    exclusivehold, 3 terminals:$' <<<"$output" | sed -n '2,4p;6,9p' |
+        cut -c 7- | paste -sd '|')" = "$(printf '%s|' "[terminal 1] exclusivehold" \
+        "[terminal 2] sharedhold" "[terminal 3] lslocks -o COMMAND,PID,TYPE,MODE,START,END,PATH" \
+        "[terminal 1] sharedhold" "[terminal 2] sharedhold" "[terminal 3] exclusivehold" \
+        "[terminal 4] lslocks -o COMMAND,PID,TYPE,MODE,START,END,PATH" | sed 's/|$//')" ]
     # the tour by its own path
     [ "${lines[-1]}" = "    $(cd "$BATS_TEST_DIRNAME/.." && pwd -P)/tour --lab $PWD/lab" ]
     [ "$(stat -c %a lab)" = 700 ]
@@ -133,7 +145,10 @@ student() {
     [ "$status" -eq 0 ]
     [ "$(stat -c %s ann/seekgap.txt ann/bytecat.txt | paste -sd ' ')" = "23 21" ]
     grep -qxF '    sizedecho: give it the size 9, then the line "partial read"' <<<"$output"
-    [[ $output == *" --lab $PWD/ann --student Ann\\ Lee"$'\n'* ]]
+    [[ $output == *" --lab $PWD/ann --student 'Ann Lee'"$'\n'* ]]
+    # and under the POSIX locale, a name in its letters, as typed
+    run env LC_ALL=C "$tour" --lab "$PWD/zoe" --student "Zoë Martín"
+    [[ $output == *" --lab $PWD/zoe --student 'Zoë Martín'"$'\n'* ]]
     # a lab that holds a file of someone's own is refused, as it is
     touch lab/notes.txt
     local before

@@ -271,6 +271,9 @@ called() {
         "children|children_||~[0-9]+( [0-9]+)*"
         "uncollected_said|uncollected_|1|="
         "visible|visible_|\$'a\\001b'|a\\\\001b"
+        "continued_lines|continued_|'> ' 'a b'|> a b"
+        "shell_word|word_|'a b'|'a b'"
+        "file_system_of|mount_|/proc|proc"
     )
     local row function prefix arguments expected word name names got
     for row in "${rows[@]}"; do

@@ -96,8 +96,7 @@ run_writer() {
 # when this tour made it before; DIR holding anything else is left as it is. As root, for a
 # user named with --for, all of it is written as that user.
 make_lab() {
-    local given=$1 path=$1 uid=$EUID gid needs names lab quoted_dir quoted_bin for="" run
-    local shown
+    local given=$1 path=$1 uid=$EUID gid needs names lab for="" run shown
     while [[ $path == */ && $path != / ]]; do
         path=${path%/}
     done
@@ -124,32 +123,64 @@ make_lab() {
     fi
     lab=$(run_writer "${run[@]}") || exit 1
     visible shown "$lab"
+    lab_printout "$lab" "$shown" "$needs" "$for"
+}
 
-    printf -v quoted_dir '%q' "$lab"
+# lab_printout LAB SHOWN NEEDS FOR: what the students are told of the lab at LAB (SHOWN: its
+# name as printed): the files it holds, the lines that enter it in each terminal, how many
+# terminals the programs take, and the command that renews it.
+lab_printout() {
+    local quoted_dir quoted_bin manuals=${programs_bin%/*}/man path name lines line i
+    shell_word quoted_dir "$1"
     # shellcheck disable=SC2154 # programs_bin: programs.bash's
-    printf -v quoted_bin '%q' "$programs_bin"
-    printf 'The lab is ready in %s:\n' "$shown"
-    printf '  %s\n\n' "$needs"
-    printf 'In each of two terminals, enter:\n\n'
+    shell_word quoted_bin "$programs_bin"
+    printf 'The lab is ready in %s:\n' "$2"
+    printf '  %s\n\n' "$3"
+    printf 'Each program takes two terminals, the locks more (below). In each terminal,\n'
+    printf 'first enter:\n\n'
     printf '    cd %s\n' "$quoted_dir"
-    # The programs in /usr/bin (the package) are on every login's PATH already; put first,
-    # /usr/bin would come before /usr/local/bin.
-    # shellcheck disable=SC2016 # printed for the user to type
-    [[ $programs_bin == /usr/bin || $programs_bin == /bin ]] ||
+    # The programs in /usr/bin (the package) are on every login's PATH already, and their
+    # manual pages where man looks; put first, /usr/bin would come before /usr/local/bin.
+    if [[ $programs_bin != /usr/bin && $programs_bin != /bin ]]; then
+        # shellcheck disable=SC2016 # printed for the user to type
         printf '    export PATH=%s:"$PATH"\n' "$quoted_bin"
+        # man would find the pages built beside bin/ through PATH, unless MANPATH is set
+        if [[ -d $manuals/man1 ]]; then
+            shell_word manuals "$manuals"
+            # shellcheck disable=SC2016 # printed for the user to type
+            printf '    export MANPATH=%s:"$MANPATH"\n' "$manuals"
+        fi
+    fi
     printf '\n'
-    printf 'Then run a program in one terminal and watch it from the other. The second\n'
-    printf 'terminal finds its process id with pgrep, for example:\n\n'
+    printf 'Then run a program in terminal 1 and watch it from terminal 2, which finds its\n'
+    printf 'process id with pgrep, for example:\n\n'
     # shellcheck disable=SC2016 # printed for the user to type
-    printf '    lslocks -p "$(pgrep -n -u "$USER" exclusivehold)"\n\n'
+    printf '    ps -o pid,ppid,stat,cmd -p "$(pgrep -n -u "$USER" zombiemaker)"\n\n'
+    printf 'A program that waits for Enter runs in the foreground of a terminal of its\n'
+    printf 'own: started with &, it is stopped when it reads the terminal (SIGTTIN; the\n'
+    printf 'shell says "[1]+ Stopped"), keeping its lock until fg. The locks:\n\n'
+    # shellcheck disable=SC2154 # tour_programs: the tour's list of the programs
+    for path in "${tour_programs[@]}"; do
+        name=${path##*/}
+        [[ -n ${fact[$name.terminals]:-} ]] || continue
+        split lines "${fact[$name.terminals]}" ';'
+        printf '    %s, %d terminals:\n' "$name" "${#lines[@]}"
+        i=0
+        for line in "${lines[@]}"; do
+            printf '      [terminal %d] %s\n' $((++i)) "$line"
+        done
+    done
+    printf '\n'
     # shellcheck disable=SC2016 # printed for the user to type
     [[ ! -x $programs_bin/syslab-look ]] ||
-        printf '%s\n' 'and syslab-look draws what the kernel holds (syslab-look(1)): the processes,' \
+        printf '%s\n' 'syslab-look draws what the kernel holds (syslab-look(1)): the processes,' \
             'their open files, the locks and the holes, for example:' '' \
             '    syslab-look tree "$(pgrep -n -u "$USER" zombiemaker)"' \
             '    syslab-look locks db.txt' ''
+    printf 'Each program has its manual page: man exclusivehold; man 7 syslab lists them.\n\n'
     printf 'The same command again puts every file back as new:\n\n'
-    printf '    %s --lab %s%s%s\n' "$(tour_command)" "$quoted_dir" "$for" "$(variant_options)"
+    continued_lines lines '    ' "$(tour_command) --lab $quoted_dir$4$(variant_options)"
+    printf '%s\n' "${lines[@]}"
 }
 
 # roots_own GIVEN PATH: root makes a lab of its own only along a path of its own: each step of

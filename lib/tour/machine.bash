@@ -68,19 +68,19 @@ processor_said() {
 # longest that leads to DIR, the last mounted of those on one point. Not stat -f, which names
 # the magic number that ext2, ext3 and ext4 share.
 file_system_of() {
-    local -n type_into=$1
-    local mount_line mount_fields mount_point best=-1 i
-    type_into=unknown
+    local -n mount_into=$1
+    local mount_line mount_fields mount_point mount_best=-1 mount_i
+    mount_into=unknown
     while IFS= read -r mount_line; do
         split mount_fields "$mount_line"
         mount_point=${mount_fields[4]//\\040/ }
         [[ $mount_point == / || $2/ == "$mount_point"/* ]] || continue
-        ((${#mount_point} >= best)) || continue
-        for ((i = 6; i < ${#mount_fields[@]} - 1; i++)); do
-            [[ ${mount_fields[i]} != - ]] || {
-                best=${#mount_point}
-                # shellcheck disable=SC2034 # type_into: the caller's variable, through this nameref
-                type_into=${mount_fields[i + 1]}
+        ((${#mount_point} >= mount_best)) || continue
+        for ((mount_i = 6; mount_i < ${#mount_fields[@]} - 1; mount_i++)); do
+            [[ ${mount_fields[mount_i]} != - ]] || {
+                mount_best=${#mount_point}
+                # shellcheck disable=SC2034 # mount_into: the caller's variable, through this nameref
+                mount_into=${mount_fields[mount_i + 1]}
                 break
             }
         done

@@ -188,28 +188,58 @@ note() {
 }
 
 # command_line PROMPT TEXT: a command as the user types it; PROMPT names the terminal. A line
-# too long for the screen is continued with a backslash at a space outside quotes.
+# too long for the screen is continued as continued_lines says.
 command_line() {
-    local lead="${1:+[$1] }\$ " text=$2 cut i char quote=""
-    while ((${#lead} + ${#text} > width + 2)); do
-        cut=0
-        for ((i = 0; i < ${#text} && ${#lead} + i < width; i++)); do
-            char=${text:i:1}
-            if [[ -n $quote ]]; then
-                [[ $char == "$quote" ]] && quote=""
-            elif [[ $char == [\'\"] ]]; then
-                quote=$char
-            elif [[ $char == ' ' ]]; then
-                cut=$i
+    local line lines
+    continued_lines lines "${1:+[$1] }\$ " "$2"
+    for line in "${lines[@]}"; do
+        emit "$style_command" "$line"
+    done
+}
+
+# continued_lines ARRAY LEAD TEXT: the command line TEXT led by LEAD into ARRAY, in lines that
+# fit the screen: one too long is continued with a backslash at a space outside quotes, the
+# next led by as many spaces as LEAD.
+continued_lines() {
+    local -n continued_into=$1
+    local continued_lead=$2 continued_text=$3 continued_cut continued_i continued_char
+    local continued_quote=""
+    continued_into=()
+    while ((${#continued_lead} + ${#continued_text} > width + 2)); do
+        continued_cut=0
+        for ((continued_i = 0; continued_i < ${#continued_text} &&
+            ${#continued_lead} + continued_i < width; continued_i++)); do
+            continued_char=${continued_text:continued_i:1}
+            if [[ -n $continued_quote ]]; then
+                [[ $continued_char == "$continued_quote" ]] && continued_quote=""
+            elif [[ $continued_char == [\'\"] ]]; then
+                continued_quote=$continued_char
+            elif [[ $continued_char == ' ' ]]; then
+                continued_cut=$continued_i
             fi
         done
-        ((cut > 0)) || break
-        emit "$style_command" "$lead${text:0:cut} \\"
-        text=${text:cut+1}
-        lead="${lead//?/ }"
-        quote=""
+        ((continued_cut > 0)) || break
+        continued_into+=("$continued_lead${continued_text:0:continued_cut} \\")
+        continued_text=${continued_text:continued_cut+1}
+        continued_lead="${continued_lead//?/ }"
+        continued_quote=""
     done
-    emit "$style_command" "$lead$text"
+    # shellcheck disable=SC2034 # continued_into: the caller's variable, through this nameref
+    continued_into+=("$continued_lead$continued_text")
+}
+
+# shell_word VAR WORD: WORD as a user types it, into VAR: as it is when the shell reads
+# nothing in it specially; else in single quotes, which show every letter as it is in any
+# locale; a word with a control character as $'...', which shows it escaped.
+shell_word() {
+    local -n word_into=$1
+    if [[ $2 =~ ^[A-Za-z0-9_./:,=+@%-]+$ ]]; then
+        word_into=$2
+    elif [[ $2 == *[[:cntrl:]]* ]]; then
+        printf -v word_into '%q' "$2"
+    else
+        word_into="'${2//\'/\'\\\'\'}'"
+    fi
 }
 
 # read_file VAR FILE [FROM [TO]]: the bytes of FILE from offset FROM (up to offset TO) into VAR.

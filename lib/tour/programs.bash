@@ -204,7 +204,8 @@ tour_command() {
     if [[ $name != tour && $(type -P -- "$name") -ef $path ]]; then
         printf '%s' "$name"
     else
-        printf '%q' "$path"
+        shell_word path "$path"
+        printf '%s' "$path"
     fi
 }
 

@@ -73,8 +73,10 @@ variant_label() {
 # variant_options: the options that give these numbers again, as typed: " --student NAME",
 # " --seed N", or nothing for the usual numbers.
 variant_options() {
+    local name
     if [[ -n $variant_student ]]; then
-        printf ' --student %q' "$variant_student"
+        shell_word name "$variant_student"
+        printf ' --student %s' "$name"
     elif [[ -n $variant_seed ]]; then
         printf ' --seed %s' "$variant_seed"
     fi
@@ -104,7 +106,9 @@ lab_numbers() {
         printf '%s \\\n' "${lines[i]}"
     done
     printf '%s\n' "${lines[last]}"
-    printf '\nThe questions with these numbers: %s --worksheet%s\n' "$(tour_command)" "$(variant_options)"
+    printf '\nThe questions with these numbers:\n\n'
+    continued_lines lines '    ' "$(tour_command) --worksheet$(variant_options)"
+    printf '%s\n' "${lines[@]}"
 }
 
 # fill VAR TEXT: TEXT with each {NAME} replaced by variant[NAME], into VAR.

@@ -5,6 +5,12 @@
 # shellcheck disable=SC2034 # read by lib/tour/programs.bash and lab.bash
 declare -gA fact
 fact[sharedhold.looks]=yes
+# The columns of lslocks that the views and the lab show: without SIZE and M, a lock's line
+# fits 80 columns, its path whole.
+readonly lock_columns=COMMAND,PID,TYPE,MODE,START,END,PATH
+# What each view runs in each of its terminals, as a lab tells the students to.
+fact[exclusivehold.terminals]="exclusivehold;sharedhold;lslocks -o $lock_columns"
+fact[sharedhold.terminals]="sharedhold;sharedhold;exclusivehold;lslocks -o $lock_columns"
 
 # The file each program here needs in its lab (lib/tour/lab.bash writes it).
 seeds_exclusivehold() {
@@ -14,10 +20,6 @@ seeds_exclusivehold() {
 seeds_sharedhold() {
     lab_file 644 db.txt
 }
-
-# The columns of lslocks that the views and the lab show: without SIZE and M, a lock's line
-# fits 80 columns, its path whole.
-readonly lock_columns=COMMAND,PID,TYPE,MODE,START,END,PATH
 
 # show_locks TERMINAL PID: the second terminal's view of PID's record locks.
 show_locks() {
