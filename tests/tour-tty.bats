@@ -156,12 +156,19 @@ prompts_at() {
         "fdflood|2|HUP|tour: ended by SIGHUP: stopped fdflood; removed"
         "fdflood|2|INT TERM HUP|tour: *: stopped fdflood; removed"
         "sharedhold|1|TERM TERM|tour: ended by SIGTERM: stopped sharedhold; removed"
+        # (pause 0: without --step, once the wait for zombiemaker's parent counts down)
+        "zombiemaker|0|INT|tour: interrupted: stopped zombiemaker; removed"
     )
     local row program pause signals said signal left
     for row in "${rows[@]}"; do
         IFS='|' read -r program pause signals said <<<"$row"
-        at_terminal 12 80 --step "$program"
-        wait_for 10 waits_at 1
+        if ((pause == 0)); then
+            at_terminal 12 80 "$program"
+            wait_for 10 grep -q "# zombiemaker's parent wakes and ends in [0-9]* s" screen
+        else
+            at_terminal 12 80 --step "$program"
+            wait_for 10 waits_at 1
+        fi
         if ((pause == 2)); then
             printf '\n' >&"$keys_fd"
             wait_for 10 waits_at 2

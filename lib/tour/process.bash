@@ -136,6 +136,30 @@ wait_until() {
     done
 }
 
+# wait_shown PID UNTIL_US WHAT: waits for PID, a child of the tour's, to end, and returns its
+# status as wait does. Meanwhile, on a terminal, one line counts down the seconds to UNTIL_US,
+# when PID is due to end ("# WHAT in 6 s"), rewritten in place and erased once PID has
+# ended: the wait shows, and leaves nothing behind.
+wait_shown() {
+    local pid=$1 until=$2 what=$3 now left shown="" status=0
+    if [[ -t 1 && ${TERM:-dumb} != dumb ]]; then
+        while alive "$pid"; do
+            now_us now
+            left=$(((until - now + 999999) / 1000000))
+            ((left > 0)) || left=0
+            if [[ $left != "$shown" ]]; then
+                shown=$left
+                # shellcheck disable=SC2154 # style_*: output.bash's
+                printf '\r%s# %s in %d s%s\e[K' "$style_note" "$what" "$left" "$style_reset"
+            fi
+            nap 0.1
+        done
+        printf '\r\e[K'
+    fi
+    wait "$pid" || status=$?
+    return "$status"
+}
+
 # now_us VAR: the time in µs into VAR.
 now_us() {
     printf -v "$1" '%s' "${EPOCHREALTIME/./}"

@@ -228,7 +228,8 @@ show_stdinwait() {
     command_line "" "stdinwait"
     note "nothing typed..."
     local status=0 ended seconds fd=${files_demo[stdinwait_fd]}
-    wait "${files_demo[stdinwait_pid]}" || status=$?
+    wait_shown "${files_demo[stdinwait_pid]}" $((files_demo[stdinwait_started] + 10000000)) \
+        "stdinwait's time-out ends" || status=$?
     wait_until 2 "the end of stdinwait being noted" test -s "${process[dir]}/stdinwait.end"
     release_fd "$fd"
     show_output "${process[dir]}/stdinwait.out"

@@ -156,7 +156,7 @@ show_orphanmaker() {
     answer orphanmaker asleep
     note "both asleep (S); the child's parent (PPID) is orphanmaker"
 
-    wait "$parent" || status=$?
+    wait_shown "$parent" $((since + 10000000)) "orphanmaker's parent ends" || status=$?
     wait_until 15 "the orphan ending" test -s "$prefix.child-end"
     read -r parent_end <"$prefix.parent-end"
     read -r child_end <"$prefix.child-end"
@@ -247,7 +247,7 @@ show_zombiemaker() {
     answer zombiemaker zombie
     note "the child is a zombie (Z, <defunct>): ended, its exit status not yet collected"
 
-    wait "$parent" || status=$?
+    wait_shown "$parent" $((since + 10000000)) "zombiemaker's parent wakes and ends" || status=$?
     wait_until 2 "the end of zombiemaker being noted" test -s "${process[dir]}/zombie.end"
     show_output "$out" "${processes_demo[zombie_during_size]}"
     ((status == 0)) || note "exit status $status"
