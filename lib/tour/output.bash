@@ -233,6 +233,7 @@ continued_lines() {
 # locale; a word with a control character as $'...', which shows it escaped.
 shell_word() {
     local -n word_into=$1
+    # shellcheck disable=SC2034 # word_into: the caller's variable, through this nameref
     if [[ $2 =~ ^[A-Za-z0-9_./:,=+@%-]+$ ]]; then
         word_into=$2
     elif [[ $2 == *[[:cntrl:]]* ]]; then
