@@ -48,6 +48,10 @@ student() {
             |[[ \$(stat -c %U:%a $home/lab) == $u:700 && -z \$(find $home/lab ! -user $u) ]]"
         "student mkdir -m 755 $home/empty|\"\$tour\" --lab $home/empty --for $u >/dev/null|0|
             |[[ \$(stat -c %U:%a $home/empty) == $u:700 ]]"
+        "$copy_tour && chmod 700 $base/tour|$base/tour/tour --lab $home/lab --for $u >/dev/null|0|
+            |[[ \$(stat -c %U:%a $home/lab/db.txt) == $u:644 ]]"
+        "$copy_tour && chmod 700 $base/tour/lib/tour/lab-writer|$base/tour/tour --lab $home/lab --for $u|1
+            |tour: $base/tour/lib/tour/lab-writer can be read only by its owner and group: chmod o+r it, and a lab can be made for $u"
         "$programs_to && chown $u $bin|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1
             |tour: SYSLAB_BIN=$bin: $bin belongs to $u: $changeable"
         "$programs_to && chmod o+w $bin/bytecat|env SYSLAB_BIN=$bin \"\$tour\" rrrange|1

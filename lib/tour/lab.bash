@@ -4,7 +4,8 @@
 #
 # lib/tour/lab-writer writes them, and all of a lab: its header says what holds. Root writes
 # only a lab of its own; a student's it makes as that student (--for USER), through setpriv
-# in a session of its own, holding no descriptor of root's but the pipes root reads.
+# in a session of its own, holding no descriptor of root's but the pipes root reads and the
+# writer itself, read only, which it closes once its bash has it open.
 
 # shellcheck disable=SC2154 # share: the tour's
 lab_writer=$share/lib/tour/lab-writer # the executable that writes the lab, beside the parts
@@ -74,16 +75,18 @@ writer_errors() {
     done
 }
 
-# run_writer CMD...: runs CMD (lab-writer, or setpriv running it) with nothing of the tour's
-# but a pipe for its output (this function's) and one for its errors (printed by
-# writer_errors): its input /dev/null, every other descriptor closed, in a session of its own,
-# with no controlling terminal, from /.
+# run_writer KEEP CMD...: runs CMD (lab-writer, or setpriv running it) with nothing of the
+# tour's but a pipe for its output (this function's), one for its errors (printed by
+# writer_errors) and the descriptor KEEP (none when empty): its input /dev/null, every other
+# descriptor closed, in a session of its own, with no controlling terminal, from /.
 run_writer() {
+    local keep=${1:--1}
+    shift
     {
         (
             for entry in "/proc/$BASHPID/fd/"*; do
                 fd=${entry##*/}
-                ((fd > 2 && fd != write_out)) || continue
+                ((fd > 2 && fd != write_out && fd != keep)) || continue
                 { exec {fd}>&-; } 2>/dev/null
             done
             cd / && exec setsid --wait "$@" </dev/null 2>&1 >&"$write_out" {write_out}>&-
@@ -96,7 +99,7 @@ run_writer() {
 # when this tour made it before; DIR holding anything else is left as it is. As root, for a
 # user named with --for, all of it is written as that user.
 make_lab() {
-    local given=$1 path=$1 uid=$EUID gid needs names lab for="" run shown
+    local given=$1 path=$1 uid=$EUID gid needs names lab for="" run shown writer="" status=0
     while [[ $path == */ && $path != / ]]; do
         path=${path%/}
     done
@@ -117,11 +120,19 @@ make_lab() {
     run=("$lab_writer" "$given" "$path" "$names" "${lab_entries[@]}")
     if ((uid != EUID)); then
         gid=$(id -g -- "${opt[for]}")
-        run=(setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env -- "${run[@]}")
+        # The user may have no path to the writer (a clone in root's 0700 home): it is handed
+        # over open, read only, and that user's bash reads it from the descriptor.
+        (($(stat -c '0%a' -- "$lab_writer") & 8#004)) ||
+            fail "$lab_writer can be read only by its owner and group: chmod o+r it, and a lab can be made for ${opt[for]}"
+        exec {writer}<"$lab_writer"
+        run=(setpriv --reuid="$uid" --regid="$gid" --init-groups --reset-env --
+            "$BASH" "/dev/fd/$writer" "${run[@]:1}")
     else
         ((EUID != 0)) || roots_own "$given" "$path"
     fi
-    lab=$(run_writer "${run[@]}") || exit 1
+    lab=$(run_writer "$writer" "${run[@]}") || status=1
+    [[ -z $writer ]] || exec {writer}<&-
+    ((status == 0)) || exit 1
     visible shown "$lab"
     lab_printout "$lab" "$shown" "$needs" "$for"
 }
