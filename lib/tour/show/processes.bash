@@ -36,9 +36,9 @@ numbers_forkappend() {
 show_forkpids() {
     heading forkpids "its own process id and the child's, as fork returned it"
     ask forkpids ids
-    ask forkpids child
     typed forkpids
     answer forkpids ids
+    ask forkpids child
     answer forkpids child
     note "the child printed nothing; the parent did not wait for it"
 }
