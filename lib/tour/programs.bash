@@ -284,6 +284,7 @@ begin with # are the tour's remarks."
     done
     local i
     for ((i = 0; i < ${#shown[@]}; i++)); do
+        # shellcheck disable=SC2034 # tour_next_program: read by questions.bash's answer
         path=${shown[i]} tour_next_program=${shown[i + 1]:-}
         # shellcheck disable=SC2154 # answer_paused: questions.bash's
         if ${opt[step]} && ((i > 0)) && ! $answer_paused; then

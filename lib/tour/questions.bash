@@ -365,6 +365,7 @@ answer() {
         pause "[Enter for the next question]"
     elif [[ -n $tour_next_program ]]; then
         pause "[Enter for the next program]"
+        # shellcheck disable=SC2034 # answer_paused: read by programs.bash's show_tour
         answer_paused=true
     fi
 }

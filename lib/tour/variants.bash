@@ -21,6 +21,7 @@ variant_draws=(seekgap sizedecho bytecat niceset exclcreate fdflood forkappend e
 # variant[NAME] and #{NAME} for its length in characters. The questions not named here keep
 # their point whatever the numbers (seekgap's offset and gap past the end of any file,
 # exclcreate's lowest free descriptor).
+# shellcheck disable=SC2034 # variant_points: read by the tests
 variant_points=(
     "seekgap blocks|{seekgap_size} <= 1024|so small a file lies in one block: its gap is no hole"
     "sizedecho read|#{sizedecho_rest} > 0|some of the line is left over"
