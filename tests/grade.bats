@@ -211,13 +211,13 @@ setup() {
 }
 
 @test "grade --answers: numbers and choices judged as the tour judges predictions, free text listed, stray lines named" {
-    printf '%s\n' '# programs: rrrange sharedhold niceset' '1. +099' '2. -1000' '3. whatever' \
-        '4. GRANTED shared' '5. refused' '6. 7' 'x. y' '' '1. 99' >sheet
+    printf '%s\n' '# programs: rrrange sharedhold niceset' '3. +099' '4. -1000' '5. whatever' \
+        '10. GRANT shared' '11. r' '6. 7' 'x. y' '' '3. 99' >sheet
     run -1 "$grade" --answers sheet --student ada
     [[ $output == *$'\nanswers: 2 of 4\n'* ]]
     # the lines judged, as "state number" in order; the sheet's stray lines by their number
     [ "$(awk '$1 ~ /^(pass|FAIL|text)$/ { print $1, $2 }' <<<"$output" | tr '\n' ,)" = \
-        "FAIL line-7,FAIL line-8,FAIL line-10,pass 1,FAIL 2,text 3,pass 4,FAIL 5," ]
+        "FAIL line-7,FAIL line-8,FAIL line-10,pass 3,FAIL 4,text 5,pass 10,FAIL 11," ]
     [[ $output == *'answered -1000; the key is '* && $output == *'answered refused; the key is waits'* ]]
     [[ $output == *'        answer: whatever'$'\n''        key: '* ]]
     run -2 "$grade" --answers sheet --student ada --seed 3

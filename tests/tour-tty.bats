@@ -107,6 +107,8 @@ waits_at() {
     wait_for 10 waits_at 2
     grep -q 'Enter for the next question' screen
     printf '\n' >&"$keys_fd"
+    wait_for 10 waits_at 3
+    printf '\n' >&"$keys_fd"
     wait "$script_pid"
     grep -q 'The tour is over' screen
 }
@@ -126,11 +128,10 @@ prompts_at() {
     wait_for 10 waits_at 1
     printf '\n' >&"$keys_fd"
     wait_for 10 prompts_at 2
-    printf 'waits\n' >&"$keys_fd"
-    wait_for 10 waits_at 2
-    printf '\n' >&"$keys_fd"
+    # a prefix that names one choice; after the tour's last answer no pause
+    printf 'w\n' >&"$keys_fd"
     wait "$script_pid"
-    [ "$(cat sheet)" = $'# syslab-tour --ask predictions of ada\n# programs: sharedhold\n1. granted\n2. waits' ]
+    [ "$(cat sheet)" = $'# syslab-tour --ask predictions of ada\n# programs: sharedhold\n10. granted\n11. waits' ]
     # Ctrl-C after the first prediction: the sheet holds it
     at_terminal 40 100 --ask --seed 7 --record "$PWD/cut" sharedhold
     wait_for 10 prompts_at 1
@@ -138,7 +139,8 @@ prompts_at() {
     wait_for 10 waits_at 1
     kill -INT "$tour_pid"
     wait "$script_pid" || true
-    [ "$(cat cut)" = $'# syslab-tour --ask predictions, seed 7\n# programs: sharedhold\n1. refused' ]
+    [ "$(cat cut)" = $'# syslab-tour --ask predictions, seed 7\n# programs: sharedhold\n10. refused' ]
+    grep -q '^0 of 1 predictions matched so far, of 1 questions asked; missed: question 10\.' screen
     # an existing file, and a link planted where the sheet would go, are left alone
     ln -s "$PWD/elsewhere" link
     for file in sheet link; do

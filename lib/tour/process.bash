@@ -337,6 +337,8 @@ cleanup() {
         # shellcheck disable=SC2154 # style_*: output.bash's
         printf '%s' "$style_reset" 2>/dev/null
         [[ -n $running ]] && running="stopped $running" || running="nothing was running"
+        # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
+        ! ${opt[ask]} || prediction_score so-far 2>/dev/null || true
         printf '\ntour: %s: %s; %s %s\n' \
             "$([[ ${process[interrupted]} == INT ]] && echo interrupted || echo "ended by SIG${process[interrupted]}")" \
             "$running" "$(${opt[keep]} && echo kept || echo removed)" "${process[work]:-no scratch directory}" \

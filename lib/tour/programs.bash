@@ -218,7 +218,9 @@ joined() {
     printf '%s' "$text"
 }
 
-# show_tour: the programs selected, each in its turn under its folder's heading.
+# show_tour: the programs selected, each in its turn under its folder's heading; the one shown
+# after the one showing in tour_next_program, empty for the last.
+tour_next_program=""
 show_tour() {
     local seeded
     # shellcheck disable=SC2046 # the names, one word each
@@ -281,11 +283,16 @@ begin with # are the tour's remarks."
         ${opt[quick]} && [[ ${fact[$name.long]:-} == "$name" ]] && continue
         shown+=("$path")
     done
-    for path in "${shown[@]}"; do
-        if ${opt[step]} && [[ $path != "${shown[0]}" ]]; then
+    local i
+    for ((i = 0; i < ${#shown[@]}; i++)); do
+        # shellcheck disable=SC2034 # tour_next_program: read by questions.bash's answer
+        path=${shown[i]} tour_next_program=${shown[i + 1]:-}
+        # shellcheck disable=SC2154 # answer_paused: questions.bash's
+        if ${opt[step]} && ((i > 0)) && ! $answer_paused; then
             emit "" ""
             pause "[Enter for the next program]"
         fi
+        answer_paused=false
         [[ ${path%/*} == "$folder" ]] || {
             folder=${path%/*}
             folder_heading "$folder"

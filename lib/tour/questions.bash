@@ -158,25 +158,31 @@ asked() {
     [[ " ${question_asks[$1]:-} " == *" $2 "* ]]
 }
 
-# number_questions: numbers the questions of the programs selected, in the order of the
-# programs and of the bank, into question[PROGRAM KEY.number]: the worksheet and --ask for the
-# same selection number them alike. question_entries lists them in that order, for the
+# number_questions: numbers every question of the bank into question[PROGRAM KEY.number], in
+# the order of the programs and of the bank, and after them a teacher's own added keys in the
+# same order: a tour, a sheet or a record of some programs carries the numbers of the whole
+# sheet. question_entries lists the questions of the programs selected, by number, for the
 # worksheet, as "FOLDER/PROGRAM PROGRAM KEY".
 question_entries=()
 number_questions() {
-    local path entry keys
+    local path entry keys pass part count=0
     local -A entries=() # each program's entries, in the order of the bank
     for entry in "${question_keys[@]}"; do
         entries[${entry%% *}]+="${entry#* } "
     done
     question_entries=()
-    for path in "${tour_programs[@]}"; do
-        selected_has "${path##*/}" || continue
-        split keys "${entries[${path##*/}]:-}" # a key * is a key, not the names here
-        for entry in "${keys[@]}"; do
-            entry="${path##*/} $entry"
-            question_entries+=("$path $entry")
-            question[$entry.number]=${#question_entries[@]}
+    for pass in bank added; do
+        for path in "${tour_programs[@]}"; do
+            split keys "${entries[${path##*/}]:-}" # a key * is a key, not the names here
+            for entry in "${keys[@]}"; do
+                part=added
+                ! asked "${path##*/}" "$entry" || part=bank
+                [[ $part == "$pass" ]] || continue
+                entry="${path##*/} $entry"
+                count=$((count + 1))
+                question[$entry.number]=$count
+                ! selected_has "${path##*/}" || question_entries+=("$path $entry")
+            done
         done
     done
 }
@@ -186,11 +192,17 @@ number_questions() {
 declare -gA prediction=() observation=()
 predicted=()
 
+# How many questions --ask has asked, for the score of a tour cut short; whether the last
+# pause was an answer's, after its program's last question (the pause before the next program).
+questions_put=0
+answer_paused=false
+
 # ask PROGRAM KEY: with --ask, the question under its number. On a terminal the tour then
 # takes a prediction of a number or a choice (Enter alone skips it), or waits for Enter.
 ask() {
     ${opt[ask]} || return 0
     asked "$1" "$2" || fail "show_$1 asks \"$1 $2\", which the tour's own question files do not hold"
+    questions_put=$((questions_put + 1)) answer_paused=false
     local lead="Question ${question[$1 $2.number]}: " text
     fill text "${question[$1 $2.text]}"
     # shellcheck disable=SC2154 # style_*: output.bash's
@@ -203,8 +215,43 @@ ask() {
     fi
 }
 
+# word_root VAR WORD: WORD in small letters without the ending of its form (waits, waiting,
+# waited: wait; refused, refuse: refus), into VAR; an ending is taken off only where three
+# letters stay, so yes stays yes.
+word_root() {
+    local root_word=${2,,} root_end
+    for root_end in ing ed es s e; do
+        [[ $root_word == *"$root_end" && ${#root_word} -ge $((${#root_end} + 3)) ]] || continue
+        root_word=${root_word%"$root_end"}
+        break
+    done
+    printf -v "$1" '%s' "$root_word"
+}
+
+# choice_typed VAR CHOICES TYPED: the one of CHOICES (A|B...) that TYPED names, into VAR: the
+# choice itself in any case, else the only one of the same root (wait, waiting: waits) or that
+# begins with TYPED (w: waits); nothing where it names none or more than one (r of refused and
+# R).
+choice_typed() {
+    local typed=${3,,} choice root root_typed found="" count=0
+    for choice in ${2//|/ }; do
+        [[ ${choice,,} != "$typed" ]] || {
+            printf -v "$1" '%s' "$choice"
+            return 0
+        }
+    done
+    word_root root_typed "$typed"
+    for choice in ${2//|/ }; do
+        word_root root "$choice"
+        [[ $root == "$root_typed" || ${choice,,} == "$typed"* ]] || continue
+        found=$choice count=$((count + 1))
+    done
+    ((count == 1)) || found=""
+    printf -v "$1" '%s' "$found"
+}
+
 # take_prediction ENTRY: reads a prediction until it is of the entry's kind, or nothing: a
-# whole number, or one of the choices in any case.
+# whole number, or a word that names one of the choices (choice_typed).
 take_prediction() {
     local entry=$1 typed words prompt choices=${question[$1.choices]} choice
     if [[ ${question[$entry.kind]} == number ]]; then
@@ -224,9 +271,11 @@ take_prediction() {
             break
         fi
         if [[ ${question[$entry.kind]} == choice ]]; then
-            for choice in ${choices//|/ }; do
-                [[ ${choice,,} == "$typed" ]] && typed=$choice && break 2
-            done
+            choice_typed choice "$choices" "$typed"
+            [[ -z $choice ]] || {
+                typed=$choice
+                break
+            }
         fi
         note "that is not one of the answers asked for"
     done
@@ -307,8 +356,17 @@ answer() {
     fill text "${question[$1 $2.answer]}"
     say "$style_answer" "Answer: " "        " "$text"
     [[ -z ${3:-} ]] || say "$style_answer" "Here: " "      " "$3"
-    if at_terminal; then
+    at_terminal || return 0
+    # After the program's last question the pause is the one before the next program; after
+    # the tour's last there is none.
+    local keys
+    split keys "${question_asks[$1]}"
+    if [[ $2 != "${keys[-1]}" ]]; then
         pause "[Enter for the next question]"
+    elif [[ -n $tour_next_program ]]; then
+        pause "[Enter for the next program]"
+        # shellcheck disable=SC2034 # answer_paused: read by programs.bash's show_tour
+        answer_paused=true
     fi
 }
 
@@ -321,15 +379,21 @@ left_out() {
     say "$style_question" "$lead" "${lead//?/ }" "left out here: $3"
 }
 
-# prediction_score: after the tour, how many of the predictions checked matched, and the
-# numbers of the questions missed.
+# prediction_score [so-far]: after the tour, how many of the predictions checked matched, and
+# the numbers of the questions missed; with so-far, for a tour cut short, of how many
+# questions asked until then.
 prediction_score() {
-    ((${#predicted[@]} > 0)) || return 0
     local entry missed=() text numbers
+    if [[ -n ${1:-} ]]; then
+        ((questions_put > 0)) || return 0
+    else
+        ((${#predicted[@]} > 0)) || return 0
+    fi
     for entry in "${predicted[@]}"; do
         [[ -z ${question[$entry.missed]:-} ]] || missed+=("${question[$entry.number]}")
     done
     text="$((${#predicted[@]} - ${#missed[@]})) of ${#predicted[@]} predictions matched"
+    [[ -z ${1:-} ]] || text+=" so far, of $questions_put questions asked"
     if ((${#missed[@]} == 1)); then
         text+="; missed: question ${missed[0]}"
     elif ((${#missed[@]} > 1)); then

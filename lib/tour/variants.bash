@@ -16,6 +16,36 @@ variant_state=0    # the generator's state
 # a seed gives the same numbers; a new program's numbers go after the last.
 variant_draws=(seekgap sizedecho bytecat niceset exclcreate fdflood forkappend envdump)
 
+# What each question whose numbers vary teaches, which every student's numbers must keep:
+# "PROGRAM KEY|TEST|POINT", TEST an arithmetic test over the numbers, {NAME} standing for
+# variant[NAME] and #{NAME} for its length in characters. The questions not named here keep
+# their point whatever the numbers (seekgap's offset and gap past the end of any file,
+# exclcreate's lowest free descriptor).
+# shellcheck disable=SC2034 # variant_points: read by the tests
+variant_points=(
+    "seekgap blocks|{seekgap_size} <= 1024|so small a file lies in one block: its gap is no hole"
+    "sizedecho read|#{sizedecho_rest} > 0|some of the line is left over"
+    "bytecat calls|{bytecat_bytes} >= 10|enough bytes that a call each shows in the count"
+    "fdflood full|{fdflood_limit} > 8|every name is opened before the table fills"
+    "fdflood each|{fdflood_count} >= 2|the same file is open in more than one descriptor"
+    "niceset clamp|{nice_start} + {nice_add} > 19 && {nice_raised} < 19|the kernel's clamp at 19 is reached, by the second run only"
+    "forkappend size|{forkappend_runs} >= 2|records from several runs, none lost"
+    "envdump environ|{envdump_count} >= 1|env -i hands on only the variables named"
+)
+
+# point_kept VAR ROW: whether the numbers in variant[] keep the point of ROW (of
+# variant_points); the test as it was filled in into VAR.
+point_kept() {
+    local point_test=${2#*|} point_name
+    point_test=${point_test%%|*}
+    while [[ $point_test =~ \#\{([a-z_]+)\} ]]; do
+        point_name=${BASH_REMATCH[1]}
+        point_test=${point_test//"#{$point_name}"/${#variant[$point_name]}}
+    done
+    fill "$1" "$point_test"
+    ((${!1}))
+}
+
 # draw VAR LOW HIGH USUAL: with a seed, the generator's next number, from LOW to HIGH, into
 # VAR; without, USUAL. A linear congruential generator modulo 2^32, read from its high bits;
 # no product exceeds 2^53.
@@ -50,14 +80,48 @@ choose_variant() {
     done
 }
 
+# The letters that a combining mark after them makes into one (as macOS and some web forms
+# give a name, decomposed): "MARK|LETTERS|COMPOSED", the mark as its UTF-8 bytes.
+readonly -a composed_letters=(
+    $'\xcc\x80|aeiounw|àèìòùǹẁ'
+    $'\xcc\x81|aeiouycnszlrgw|áéíóúýćńśźĺŕǵẃ'
+    $'\xcc\x82|aeioucghjswyz|âêîôûĉĝĥĵŝŵŷẑ'
+    $'\xcc\x83|anoiuy|ãñõĩũỹ'
+    $'\xcc\x88|aeiouyw|äëïöüÿẅ'
+    $'\xcc\x8a|au|åů'
+    $'\xcc\x8b|ou|őű'
+    $'\xcc\x8c|cdenrstzaiougk|čďěňřšťžǎǐǒǔǧǩ'
+    $'\xcc\x86|aeiogu|ăĕĭŏğŭ'
+    $'\xcc\x87|ezgc|ėżġċ'
+    $'\xcc\xa7|cstklnrg|çşţķļņŗģ'
+    $'\xcc\xa8|aeiu|ąęįų'
+)
+
+# folded_name VAR NAME: NAME in small letters (non-ASCII ones too, under a UTF-8 locale that
+# libc always has), its decomposed letters composed, into VAR: the same name, however typed.
+folded_name() {
+    local LC_ALL=C.UTF-8 # first, for the small letters that follow
+    local fold_name=${2,,} fold_row fold_mark fold_letters fold_composed fold_i
+    for fold_row in "${composed_letters[@]}"; do
+        fold_mark=${fold_row%%|*} fold_letters=${fold_row#*|}
+        fold_composed=${fold_letters#*|} fold_letters=${fold_letters%%|*}
+        [[ $fold_name == *"$fold_mark"* ]] || continue
+        for ((fold_i = 0; fold_i < ${#fold_letters}; fold_i++)); do
+            fold_name=${fold_name//"${fold_letters:fold_i:1}$fold_mark"/"${fold_composed:fold_i:1}"}
+        done
+    done
+    printf -v "$1" '%s' "$fold_name"
+}
+
 # choose_student NAME: the numbers of a student, by name. The seed is the cksum of the name
-# in small letters: neither the case of its letters nor the spaces around and between its
-# words count, nor the CR at the end of the lines of a list saved on Windows.
+# folded (folded_name): neither the case of its letters, nor whether they come composed or
+# decomposed, nor the spaces around and between its words count, nor the CR at the end of
+# the lines of a list saved on Windows.
 choose_student() {
-    local words
+    local words folded
     read -ra words <<<"${1//$'\r'/}"
-    choose_variant "$(printf '%s' "${words[*]}" | LC_ALL=C tr '[:upper:]' '[:lower:]' |
-        cksum | cut -d ' ' -f 1)"
+    folded_name folded "${words[*]}"
+    choose_variant "$(printf '%s' "$folded" | cksum | cut -d ' ' -f 1)"
     variant_student=${words[*]}
 }
 

@@ -38,6 +38,26 @@ Question questions[most_questions];
 int question_count = 0;
 Results results;
 
+// The length of a word without the ending of its form (waits, waiting, waited: wait;
+// refused, refuse: refus), taken off only where three letters stay, as the tour does.
+size_t root_length(const char *word)
+{
+    const size_t length = strlen(word);
+    static const char *const endings[] = {"ing", "ed", "es", "s", "e"};
+    for (const char *end : endings) {
+        const size_t n = strlen(end);
+        if (length >= n + 3 && strcmp(word + length - n, end) == 0)
+            return length - n;
+    }
+    return length;
+}
+
+bool word_root_equal(const char *a, const char *b)
+{
+    const size_t n = root_length(a);
+    return n == root_length(b) && strncmp(a, b, n) == 0;
+}
+
 // Judges a typed answer as the tour judges a prediction: its first word, in any case; a
 // whole number (a sign and leading zeros allowed) or one of the choices. Returns whether it
 // is right, and says in `why` what it was taken as when it is not.
@@ -64,21 +84,35 @@ bool judge(const Question &q, const char *typed, char *why, size_t size)
         snprintf(why, size, "answered %s; the key is %s", typed, q.key);
         return false;
     }
-    char choices[256];
-    snprintf(choices, sizeof choices, "%s", q.choices);
-    for (char *save = nullptr, *choice = strtok_r(choices, " ", &save); choice != nullptr;
-         choice = strtok_r(nullptr, " ", &save)) {
-        char lower[64];
-        size_t i = 0;
-        for (; choice[i] != '\0' && i + 1 < sizeof lower; ++i)
-            lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(choice[i])));
-        lower[i] = '\0';
-        if (strcmp(lower, word) == 0) {
-            if (strcmp(choice, q.key) == 0)
-                return true;
-            snprintf(why, size, "answered %s; the key is %s", choice, q.key);
-            return false;
+    // The choice itself in any case, else the only one of the same root (wait, waiting:
+    // waits) or that begins with the word (w: waits).
+    char named[64] = "";
+    int found = 0;
+    for (int pass = 0; pass < 2 && found != 1; ++pass) {
+        found = 0;
+        char choices[256];
+        snprintf(choices, sizeof choices, "%s", q.choices);
+        for (char *save = nullptr, *choice = strtok_r(choices, " ", &save); choice != nullptr;
+             choice = strtok_r(nullptr, " ", &save)) {
+            char lower[64];
+            size_t i = 0;
+            for (; choice[i] != '\0' && i + 1 < sizeof lower; ++i)
+                lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(choice[i])));
+            lower[i] = '\0';
+            const bool same = pass == 0 ? strcmp(lower, word) == 0
+                                        : word_root_equal(lower, word) ||
+                                              strncmp(lower, word, strlen(word)) == 0;
+            if (same) {
+                snprintf(named, sizeof named, "%s", choice);
+                ++found;
+            }
         }
+    }
+    if (found == 1) {
+        if (strcmp(named, q.key) == 0)
+            return true;
+        snprintf(why, size, "answered %s; the key is %s", named, q.key);
+        return false;
     }
     snprintf(why, size, "\"%s\" is not one of %s", typed, q.choices);
     return false;

@@ -126,9 +126,11 @@ show_seekgap() {
     observed_in seekgap offset '^offset : (-?[0-9]+)'
     answer seekgap offset
     ask seekgap gap
+    ask seekgap zeros
     observe "od -A d -c seekgap.txt"
     observe_first_zero_byte seekgap gap
     answer seekgap gap
+    answer seekgap zeros
     note "bytes ${variant[seekgap_gap]} to ${variant[seekgap_gap_end]} were never written:" \
         "they read back as \\0 (with -A d, od numbers its offsets in decimal)"
     ask seekgap blocks
@@ -171,11 +173,13 @@ observe_first_zero_byte() {
 show_sizedecho() {
     heading sizedecho "one raw read of at most N bytes, written back exactly as it came"
     ask sizedecho read
+    ask sizedecho rest
     typed "printf '${variant[sizedecho_size]}\\n${variant[sizedecho_line]}\\n' | sizedecho"
     local echoed=${commands[out]%$'\n'}
     echoed=${echoed##*$'\n'}
     observed sizedecho read "${#echoed}"
     answer sizedecho read
+    answer sizedecho rest
     note "the read took ${variant[sizedecho_size]} bytes, \"${variant[sizedecho_echo]}\";" \
         "typed at a terminal, the rest of the line stays queued and the shell reads it as a" \
         "command afterwards"
@@ -225,6 +229,7 @@ show_stdinwait() {
     ${opt[quick]} && return
     [[ -n ${files_demo[stdinwait_pid]:-} ]] || start_stdinwait
     ask stdinwait timeout
+    ask stdinwait meanwhile
     command_line "" "stdinwait"
     note "nothing typed..."
     local status=0 ended seconds fd=${files_demo[stdinwait_fd]}
@@ -239,6 +244,7 @@ show_stdinwait() {
     note "the verdict came $seconds s after the start"
     observed stdinwait timeout $(((ended - files_demo[stdinwait_started] + 500000) / 1000000))
     answer stdinwait timeout
+    answer stdinwait meanwhile
 }
 
 show_exclcreate() {
@@ -304,9 +310,11 @@ show_makelinks() {
     heading makelinks "makes a symbolic link four.txt and a hard link five.txt to three.txt"
     typed makelinks
     ask makelinks inodes
+    ask makelinks count
     observe "ls -li three.txt four.txt five.txt"
-    observed_in makelinks inodes '^ *[0-9]+ +[-rwxsStT]{10}[.+]? +([0-9]+) .* three\.txt$'
+    observed_in makelinks count '^ *[0-9]+ +[-rwxsStT]{10}[.+]? +([0-9]+) .* three\.txt$'
     answer makelinks inodes
+    answer makelinks count
     note "four.txt is a link to the name; five.txt shares three.txt's inode (link count 2)"
     ask makelinks again
     typed makelinks

@@ -32,23 +32,26 @@ echo "childprog_out started as $0, with $# argument(s): $*"
 '
 }
 
-show_launcher() { # PROGRAM CALL SENTENCE KEY
+show_launcher() { # PROGRAM CALL SENTENCE KEY...
     heading "$1" "$3"
     typed "$1"
+    local key
     if strace_usable; then
-        ask "$1" "$4"
+        for key in "${@:4}"; do ask "$1" "$key"; done
         traced "strace -qq -e trace=execve $1 >/dev/null"
         [[ $1 != execlelist ]] || observed_in execlelist environment '/\* ([0-9]+) vars \*/'
-        answer "$1" "$4"
+        for key in "${@:4}"; do answer "$1" "$key"; done
         note "one process, two programs: $2 replaced $1 with ls"
     else
-        left_out "$1" "$4" "it needs strace's view, and there is no usable strace"
+        for key in "${@:4}"; do
+            left_out "$1" "$key" "it needs strace's view, and there is no usable strace"
+        done
     fi
 }
 
 show_execvlist() {
     show_launcher execvlist execv \
-        "a banner, then /bin/ls -Rl lsdemo.txt through execv, with its own environment" replaced
+        "a banner, then /bin/ls -Rl lsdemo.txt through execv, with its own environment" replaced after
 }
 
 show_execlelist() {
@@ -79,9 +82,11 @@ show_runother() {
     heading runother "calls execl on ./childprog/childprog_out with the argument childprog.c"
     observe "cat childprog/childprog_out"
     ask runother script
+    ask runother status
     typed runother
     if strace_usable; then
         traced "strace -qq -e trace=execve runother >/dev/null"
     fi
     answer runother script
+    answer runother status
 }

@@ -72,19 +72,25 @@ show_exclusivehold() {
     # shellcheck disable=SC2016 # the command as the user types it
     note 'terminal 3 finds the process id with: pgrep -n -u "$USER" exclusivehold'
     ask exclusivehold lock
+    ask exclusivehold range
     show_locks "terminal 3" "${pty[writer.program]}"
     answer exclusivehold lock
+    answer exclusivehold range
     note "a POSIX write lock from byte 0 to the end of the file (0 0: to EOF and beyond)"
 
     ask exclusivehold refused
+    ask exclusivehold enter
     command_line "terminal 2" "sharedhold"
     pty_start refused sharedhold
     pty_wait_for refused "Enter to unlock.."
+    observed exclusivehold enter yes
     pty_show refused
     lock_outcome exclusivehold refused "${pty[refused.program]}" READ
     show_locks "terminal 3" "${pty[refused.program]}"
-    note "none: the kernel refused the read lock at once, yet sharedhold goes on and waits"
+    note "none: the kernel refused the read lock at once, yet sharedhold goes on to wait" \
+        "for Enter"
     answer exclusivehold refused
+    answer exclusivehold enter
 
     note "Enter in terminal 1:"
     pty_type writer $'\n'

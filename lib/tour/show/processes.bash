@@ -38,6 +38,8 @@ show_forkpids() {
     ask forkpids ids
     typed forkpids
     answer forkpids ids
+    ask forkpids child
+    answer forkpids child
     note "the child printed nothing; the parent did not wait for it"
 }
 
@@ -148,12 +150,14 @@ show_orphanmaker() {
     # the state both show, as ps showed it; none to check against if they differ
     if [[ ${row#* } == "${state:0:1}"* ]]; then observed orphanmaker asleep "${state:0:1}"; fi
     ask orphanmaker asleep
+    ask orphanmaker parent
     read -r at <"$prefix.before.at"
     seconds_between seconds "$since" "$at"
     command_line "second terminal, $seconds s in" "ps -o pid,ppid,stat,cmd -p $parent,$child"
     show_output "$prefix.before"
     show_look_view "second terminal, $seconds s in" "$prefix.look-before" "$parent" "$child"
     answer orphanmaker asleep
+    answer orphanmaker parent
     note "both asleep (S); the child's parent (PPID) is orphanmaker"
 
     wait_shown "$parent" $((since + 10000000)) "orphanmaker's parent ends" || status=$?

@@ -47,6 +47,7 @@ show_envdump() {
 show_pidtimer() {
     heading pidtimer "how many ticks of the processor's counter one getpid call takes"
     ask pidtimer ticks
+    ask pidtimer again
     typed pidtimer pidtimer
     # shellcheck disable=SC2154 # commands: commands.bash's state
     local ticks=${commands[out]##*Time taken : } machine
@@ -58,5 +59,6 @@ show_pidtimer() {
         answer pidtimer ticks "$ticks ticks: $machine. A physical machine without page-table \
 isolation counts some hundreds to a few thousand; a virtual machine with it, tens of thousands."
     fi
+    answer pidtimer again
     note "a new process id each run; the ticks vary with caches and the processor's state"
 }
