@@ -140,7 +140,7 @@ prompts_at() {
     kill -INT "$tour_pid"
     wait "$script_pid" || true
     [ "$(cat cut)" = $'# syslab-tour --ask predictions, seed 7\n# programs: sharedhold\n10. refused' ]
-    grep -q '^0 of 1 predictions matched so far, of 1 questions asked; missed: question 10\.' screen
+        grep -q '0 of 1 predictions matched so far, of 1 questions asked; missed: question 10\.' screen
     # an existing file, and a link planted where the sheet would go, are left alone
     ln -s "$PWD/elsewhere" link
     for file in sheet link; do

@@ -253,7 +253,7 @@ choice_typed() {
 # take_prediction ENTRY: reads a prediction until it is of the entry's kind, or nothing: a
 # whole number, or a word that names one of the choices (choice_typed).
 take_prediction() {
-    local entry=$1 typed words prompt choices=${question[$1.choices]} choice
+    local entry=$1 typed words prompt choices=${question[$1.choices]} named
     if [[ ${question[$entry.kind]} == number ]]; then
         prompt="Your prediction, a number (Enter skips): "
     else
@@ -271,9 +271,9 @@ take_prediction() {
             break
         fi
         if [[ ${question[$entry.kind]} == choice ]]; then
-            choice_typed choice "$choices" "$typed"
-            [[ -z $choice ]] || {
-                typed=$choice
+            choice_typed named "$choices" "$typed"
+            [[ -z $named ]] || {
+                typed=$named
                 break
             }
         fi
