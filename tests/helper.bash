@@ -196,12 +196,21 @@ row_fails() {
     return 1
 }
 
-# leftovers DIR: the processes whose working directory lies under DIR, one per line.
+# leftovers DIR: the processes whose working directory lies under DIR, one per line. Every
+# process of the machine is looked at: untraced.
 leftovers() {
-    local entry cwd
-    for entry in /proc/[0-9]*; do
-        cwd=$(readlink "$entry/cwd" 2>/dev/null) || continue
-        [[ $cwd == "$1"/* ]] && printf '%s %s\n' "${entry#/proc/}" "$(cat "$entry/comm")"
-    done
+    untraced processes_under "$1"
+}
+
+processes_under() {
+    local entry cwd comm
+    # one find reads every working directory; a process gone meanwhile is passed over
+    while IFS=$'\t' read -r entry cwd; do
+        [[ $cwd == "$1"/* ]] || continue
+        comm=""
+        { read -r comm <"${entry%/cwd}/comm"; } 2>/dev/null || continue
+        entry=${entry#/proc/}
+        printf '%s %s\n' "${entry%/cwd}" "$comm"
+    done < <(find /proc/[0-9]*/cwd -maxdepth 0 -printf '%p\t%l\n' 2>/dev/null)
     return 0
 }
