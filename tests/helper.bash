@@ -72,14 +72,39 @@ require_realtime() {
     chrt -f 10 true 2>/dev/null || skip "real-time scheduling is refused here, even to root"
 }
 
+# untraced CMD...: runs CMD without the trap bats runs before every command of a test (it
+# keeps the stack of the last one, to name the line of a failure): a loop of thousands of
+# commands, a poll or a parse, would spend most of its time in that trap. A failure within
+# CMD is named at the line that called untraced.
+untraced() {
+    local untraced_trap untraced_status
+    untraced_trap=$(trap -p DEBUG)
+    trap - DEBUG
+    "$@"
+    untraced_status=$?
+    eval "$untraced_trap"
+    return "$untraced_status"
+}
+
 # wait_for SECONDS CMD...: polls CMD, run afresh each time, every 50 ms until it succeeds;
 # fails after SECONDS. Never pass it an expanded value: `wait_for 5 prints 90 stat ...`.
+# Untraced, and the pause between polls starts no process: a read with a time-out on a FIFO
+# no one writes (several processes of a file poll at once).
 wait_for() {
-    local deadline=$((SECONDS + $1))
+    untraced polled "$@"
+}
+
+polled() {
+    local deadline=$((SECONDS + $1)) polled_nap=$BATS_RUN_TMPDIR/nap
     shift
+    [[ -p $polled_nap ]] || mkfifo "$polled_nap" 2>/dev/null || [[ -p $polled_nap ]] || polled_nap=""
     until "$@"; do
         ((SECONDS < deadline)) || return 1
-        sleep 0.05
+        if [[ -n $polled_nap ]]; then
+            read -r -t 0.05 _ <>"$polled_nap" || true
+        else
+            sleep 0.05
+        fi
     done
 }
 
@@ -171,12 +196,21 @@ row_fails() {
     return 1
 }
 
-# leftovers DIR: the processes whose working directory lies under DIR, one per line.
+# leftovers DIR: the processes whose working directory lies under DIR, one per line. Every
+# process of the machine is looked at: untraced.
 leftovers() {
-    local entry cwd
-    for entry in /proc/[0-9]*; do
-        cwd=$(readlink "$entry/cwd" 2>/dev/null) || continue
-        [[ $cwd == "$1"/* ]] && printf '%s %s\n' "${entry#/proc/}" "$(cat "$entry/comm")"
-    done
+    untraced processes_under "$1"
+}
+
+processes_under() {
+    local entry cwd comm
+    # one find reads every working directory; a process gone meanwhile is passed over
+    while IFS=$'\t' read -r entry cwd; do
+        [[ $cwd == "$1"/* ]] || continue
+        comm=""
+        { read -r comm <"${entry%/cwd}/comm"; } 2>/dev/null || continue
+        entry=${entry#/proc/}
+        printf '%s %s\n' "${entry%/cwd}" "$comm"
+    done < <(find /proc/[0-9]*/cwd -maxdepth 0 -printf '%p\t%l\n' 2>/dev/null)
     return 0
 }

@@ -11,7 +11,7 @@ export SYSLAB_BIN
 setup() {
     cd "$BATS_TEST_TMPDIR" || return 1
     # shellcheck source=/dev/null
-    source "$tour"
+    untraced source "$tour"
 }
 
 teardown() {

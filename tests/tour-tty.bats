@@ -53,19 +53,35 @@ tour_started() {
         grep -q 'syslab tour' screen
 }
 
-# pauses: how many pauses the screen has shown.
-pauses() {
-    grep -o '\[Enter' screen | wc -l
+# shown TEXT: how many times the screen has shown TEXT, into $shown; builtins alone, as it is
+# polled.
+shown() {
+    local shown_screen="" shown_rest
+    IFS= read -r -d '' shown_screen <screen || true
+    shown_rest=${shown_screen//"$1"/}
+    shown=$(((${#shown_screen} - ${#shown_rest}) / ${#1}))
 }
 
 # waits_at PAUSES: the tour has shown PAUSES pauses and waits for Enter in a read from its
 # terminal; fails at once when it has gone past them.
 waits_at() {
-    local call fd
-    (($(pauses) <= $1)) || { echo "past pause $1" >&2; return 2; }
+    local call fd shown
+    shown '[Enter'
+    ((shown <= $1)) || { echo "past pause $1" >&2; return 2; }
     read -r call fd _ <"/proc/$tour_pid/syscall" 2>/dev/null || return 1
-    [[ $call == 0 && $(readlink "/proc/$tour_pid/fd/$((fd))") == /dev/pts/* ]] &&
-        (($(pauses) == $1))
+    shown '[Enter'
+    [[ $call == 0 && $(readlink "/proc/$tour_pid/fd/$((fd))") == /dev/pts/* ]] && ((shown == $1))
+}
+
+# entered_to_end: Enter at the next pause once the tour waits there; true once it has ended.
+entered_to_end() {
+    local shown
+    shown '[Enter'
+    if ((shown > pause)) && waits_at "$((pause + 1))"; then
+        pause=$((pause + 1))
+        printf '\n' >&"$keys_fd"
+    fi
+    ! kill -0 "$script_pid" 2>/dev/null
 }
 
 @test "tour --step at 80x24, 80x16 and 0x0: each page fits the screen, every line of a view arrives" {
@@ -77,13 +93,7 @@ waits_at() {
         at_terminal ${size%|*} --step fdflood sharedhold
         # Enter at every pause until the tour ends
         pause=0
-        while kill -0 "$script_pid" 2>/dev/null; do
-            if (($(pauses) > pause)) && waits_at "$((pause + 1))"; then
-                pause=$((pause + 1))
-                printf '\n' >&"$keys_fd"
-            fi
-            sleep 0.05
-        done
+        wait_for 60 entered_to_end
         wait "$script_pid"
         output=$(tr -d '\r' <screen | sed 's/\x1b\[[0-9;]*m//g')
         # the most screen rows between two pauses, each line counted as the rows it takes (a
@@ -115,10 +125,10 @@ waits_at() {
 
 # prompts_at N: the tour has asked N predictions and waits for one in a read from its terminal.
 prompts_at() {
-    local call fd
+    local call fd shown
     read -r call fd _ <"/proc/$tour_pid/syscall" 2>/dev/null || return 1
-    [[ $call == 0 && $(readlink "/proc/$tour_pid/fd/$((fd))") == /dev/pts/* ]] &&
-        (($(grep -o '(Enter skips)' screen | wc -l) == $1))
+    shown '(Enter skips)'
+    [[ $call == 0 && $(readlink "/proc/$tour_pid/fd/$((fd))") == /dev/pts/* ]] && ((shown == $1))
 }
 
 @test "tour --ask --record: the predictions typed, an answer sheet at the end or at Ctrl-C; no file overwritten" {

@@ -11,7 +11,7 @@ print_worksheet() {
 }
 
 worksheet_text() {
-    local line path entry lines text folder=""
+    local line path entry lines text number folder=""
     if ${opt[answers]}; then
         printf 'syslab: questions and answers\n'
     else
@@ -29,7 +29,8 @@ worksheet_text() {
         folder=$path
         # shellcheck disable=SC2154 # question: questions.bash's
         fill text "${question[$entry.text]}"
-        wrap lines "$(printf '%3d. ' "${question[$entry.number]}")" "     " "$text"
+        printf -v number '%3d. ' "${question[$entry.number]}"
+        wrap lines "$number" "     " "$text"
         printf '%s\n' "${lines[@]}"
         if ${opt[answers]}; then
             fill text "${question[$entry.answer]}"
