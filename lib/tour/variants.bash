@@ -162,14 +162,10 @@ lab_numbers() {
     printf '             then count its descriptors, and those that lead to %s\n' \
         "${variant[fdflood_file]}"
     printf '    forkappend: run it %s times\n' "${variant[forkappend_runs]}"
-    local lines last i
+    local lines
     # shellcheck disable=SC2016 # printed for the user to type
-    wrap lines '    envdump: env -i ' '             ' "${variant[envdump_variables]} \"\$(command -v envdump)\""
-    last=$((${#lines[@]} - 1))
-    for ((i = 0; i < last; i++)); do
-        printf '%s \\\n' "${lines[i]}"
-    done
-    printf '%s\n' "${lines[last]}"
+    continued_lines lines '    envdump: ' "env -i ${variant[envdump_variables]} \"\$(command -v envdump)\""
+    printf '%s\n' "${lines[@]}"
     printf '\nThe questions with these numbers:\n\n'
     continued_lines lines '    ' "$(tour_command) --worksheet$(variant_options)"
     printf '%s\n' "${lines[@]}"

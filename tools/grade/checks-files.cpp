@@ -10,7 +10,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -512,8 +511,7 @@ bool table_full_as_program(Run &r, void *data)
     const pid_t child = fork();
     if (child == 0) {
         close(fds[0]);
-        if (setgroups(0, nullptr) == -1 || setresgid(w->gid, w->gid, w->gid) == -1 ||
-            setresuid(w->uid, w->uid, w->uid) == -1)
+        if (!take_uid(w->uid, w->gid))
             _exit(1);
         table_full(r, w);
         // the whole watch at once: it fits the pipe's buffer, so the write ends before the read

@@ -132,6 +132,8 @@ void run_send(Run &r, const char *text);
 void run_close_input(Run &r);
 // Waits for the end (killing the program at its bound), then ends every process it left.
 void run_end(Run &r, Program &p);
+// Takes the uid and gid for good, with no supplementary groups: false where it cannot.
+bool take_uid(uid_t uid, gid_t gid);
 // Start, input, end: the whole run.
 bool run_once(Program &p, Run &r, const Launch &launch);
 // Ends every process of the program's sandbox (also those that left its session).

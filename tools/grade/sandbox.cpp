@@ -145,14 +145,19 @@ void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool
     }
     umask(022);
     if (geteuid() == 0 && p.uid != 0) {
-        if (setgroups(0, nullptr) == -1 || setresgid(p.gid, p.gid, p.gid) == -1 ||
-            setresuid(p.uid, p.uid, p.uid) == -1) {
+        if (!take_uid(p.uid, p.gid)) {
             perror("syslab-grade: taking the program's uid");
             _exit(126);
         }
     }
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     prctl(PR_SET_DUMPABLE, 1);
+}
+
+bool take_uid(uid_t uid, gid_t gid)
+{
+    return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 &&
+           setresuid(uid, uid, uid) == 0;
 }
 
 // Whether every directory of the path may be passed through by others.
@@ -902,7 +907,7 @@ void end_uid(uid_t uid)
     for (int round = 0; round < 200 && (round == 0 || uid_has_processes(uid)); ++round) {
         const pid_t killer = fork();
         if (killer == 0) {
-            if (setresgid(uid, uid, uid) == 0 && setresuid(uid, uid, uid) == 0)
+            if (take_uid(uid, uid))
                 kill(-1, SIGKILL);
             _exit(0);
         }
