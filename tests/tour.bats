@@ -408,6 +408,15 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     done
 }
 
+@test "the teacher's guide quotes the tour as it prints now: docs/refresh-quotes changes nothing" {
+    # the guide's lab printout names syslab-look, which a build of the programs alone lacks
+    [[ -x $SYSLAB_BIN/syslab-look ]] || skip "no syslab-look in $SYSLAB_BIN"
+    cp "$BATS_TEST_DIRNAME/../docs/teaching.md" "$BATS_TEST_TMPDIR/guide.md"
+    run timeout 60 "$BATS_TEST_DIRNAME/../docs/refresh-quotes" "$BATS_TEST_TMPDIR/guide.md"
+    [ "$status" -eq 0 ]
+    diff -u "$BATS_TEST_DIRNAME/../docs/teaching.md" "$BATS_TEST_TMPDIR/guide.md"
+}
+
 @test "tour zombiemaker under a process 1 that collects nothing: the zombie left there, named" {
     require_native "ps shows the emulator's thread and command line"
     [[ -s $BATS_FILE_TMPDIR/unreaped/pid ]] ||
