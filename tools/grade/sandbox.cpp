@@ -154,12 +154,6 @@ void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool
     prctl(PR_SET_DUMPABLE, 1);
 }
 
-bool take_uid(uid_t uid, gid_t gid)
-{
-    return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 &&
-           setresuid(uid, uid, uid) == 0;
-}
-
 // Whether every directory of the path may be passed through by others.
 bool reachable(const char *path)
 {
@@ -897,6 +891,12 @@ bool uid_has_processes(uid_t uid)
 }
 
 } // namespace
+
+bool take_uid(uid_t uid, gid_t gid)
+{
+    return setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 &&
+           setresuid(uid, uid, uid) == 0;
+}
 
 void end_uid(uid_t uid)
 {
