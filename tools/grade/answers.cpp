@@ -99,9 +99,9 @@ bool judge(const Question &q, const char *typed, char *why, size_t size)
             for (; choice[i] != '\0' && i + 1 < sizeof lower; ++i)
                 lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(choice[i])));
             lower[i] = '\0';
-            const bool same = pass == 0 ? strcmp(lower, word) == 0
-                                        : word_root_equal(lower, word) ||
-                                              strncmp(lower, word, strlen(word)) == 0;
+            const bool same =
+                pass == 0 ? strcmp(lower, word) == 0
+                          : word_root_equal(lower, word) || strncmp(lower, word, strlen(word)) == 0;
             if (same) {
                 snprintf(named, sizeof named, "%s", choice);
                 ++found;
