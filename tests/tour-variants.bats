@@ -9,17 +9,33 @@ tour=$BATS_TEST_DIRNAME/../tour
 export SYSLAB_BIN
 
 # prompted: counts into $prompted the prompts the screen has shown since it was opened (a
-# prediction's or a pause's), the last one into $last_prompt. It reads on where it left off, a
-# builtin alone, as several tours poll at once.
+# prediction's or a pause's), the last one into $last_prompt, and the number of the question
+# last shown before each into question_at[]. It reads on where it left off, builtins alone, as
+# several tours poll at once.
 prompted() {
-    local chunk=""
+    local chunk="" prompt
     IFS= read -r -d '' -u "$screen_fd" chunk || true
     screen_rest+=$chunk
     while [[ $screen_rest =~ \(Enter\ skips\)|\[Enter[^]]*\] ]]; do
-        prompted=$((prompted + 1)) last_prompt=${BASH_REMATCH[0]}
-        screen_rest=${screen_rest#*"${BASH_REMATCH[0]}"}
+        prompt=${BASH_REMATCH[0]}
+        question_in "${screen_rest%%"$prompt"*}"
+        prompted=$((prompted + 1)) last_prompt=$prompt
+        question_at[prompted]=$last_question
+        screen_rest=${screen_rest#*"$prompt"}
     done
-    screen_rest=${screen_rest##*$'\n'} # a prompt may come in pieces, within its line
+    # a prompt may come in pieces, within its line; the whole lines before it are read
+    if [[ $screen_rest == *$'\n'* ]]; then question_in "${screen_rest%$'\n'*}"; fi
+    screen_rest=${screen_rest##*$'\n'}
+}
+
+# question_in TEXT: the number of the last line of TEXT that begins "Question N:", if any, into
+# $last_question.
+question_in() {
+    local text=$1
+    while [[ $text =~ (^|$'\n')Question\ ([0-9]+): ]]; do
+        last_question=${BASH_REMATCH[2]}
+        text=${text#*"${BASH_REMATCH[0]}"}
+    done
 }
 
 # asked_more SEEN: whether the screen asks again after SEEN prompts, or the tour has ended.
@@ -57,7 +73,7 @@ typed_tour() {
     mkfifo keys
     mkdir tmp
     : >screen
-    local screen_fd prompted=0 last_prompt="" screen_rest=""
+    local screen_fd prompted=0 last_prompt="" screen_rest="" last_question="" question_at=()
     (
         NO_COLOR=1 TMPDIR=$PWD/tmp timeout 240 script -qefc "$(printf '%q ' "$tour" --ask "$@")" \
             /dev/null <keys >screen 2>&1 &
@@ -73,7 +89,7 @@ typed_tour() {
             printf '\n' >&"$typing" # a pause
             continue
         fi
-        number=$(grep -o '^Question [0-9]*:' screen | tail -n 1 | tr -dc 0-9)
+        number=${question_at[seen]}
         answer=${key[$number]:-}
         if declare -F typed >/dev/null; then typed "$number"; fi
         printf '%s\n' "$answer" >&"$typing"
