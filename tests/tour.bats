@@ -341,8 +341,8 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
 "  7. Over which bytes of db.txt does exclusivehold hold it?
      Answer: __________________________________________________________________
      __________________________________________________________________________
-  8. sharedhold asks for a read lock while exclusivehold holds the write lock.
-     Will the kernel grant it, refuse it, or make sharedhold wait?
+  8. sharedhold asks for a read lock while exclusivehold holds its lock. Will
+     the kernel grant it, refuse it, or make sharedhold wait?
      Answer: ____________________" ]
     [ "$(printf '%s\n' "$key" "$sheet" | awk 'length > 80')" = "" ]
     if [[ -z ${SYSLAB_EMULATOR:-} ]]; then
