@@ -14,6 +14,7 @@ export SYSLAB_BIN # the tour runs the programs under test and builds nothing
 questions_in() {
     awk '/^Question [0-9]+: / { if (q) print q; q = $2 " " substr($0, length($1 $2) + 3); next }
         /^[ 0-9][ 0-9][0-9]\. / { if (q) print q; q = $1 " " substr($0, 6); next }
+        /^     (Answer: )?_+$/ { if (q) print q; q = ""; next }
         q && /^     / { sub(/^ +/, ""); q = q " " $0; next }
         { if (q) print q; q = "" } END { if (q) print q }' | sed 's/^\([0-9]*\)[:.] /\1 /'
 }
@@ -334,8 +335,16 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
     [ "$numbers" = "$(seq "$(grep -c '^@' "$BATS_TEST_DIRNAME"/../questions/*.txt |
         awk -F: '{ n += $2 } END { print n }')")" ]
     [ "$(grep -Ec '^ *[0-9]+\. ' <<<"$key")" -eq "$(grep -c '^ *Answer: ' <<<"$key")" ]
-    [ "$(grep -c 'Answer' <<<"$sheet")" -eq 0 ]
-    [ "$(awk 'length > 80' <<<"$key")" = "" ]
+    # on the sheet room to write: a ruled line for a number or a choice, two for a free answer
+    [ "$(grep -Ec '^ *[0-9]+\. ' <<<"$sheet")" -eq "$(grep -c '^     Answer: _*$' <<<"$sheet")" ]
+    [ "$("$tour" --worksheet exclusivehold | sed -n '8,13p')" = \
+"  7. Over which bytes of db.txt does exclusivehold hold it?
+     Answer: __________________________________________________________________
+     __________________________________________________________________________
+  8. sharedhold asks for a read lock while exclusivehold holds its lock. Will
+     the kernel grant it, refuse it, or make sharedhold wait?
+     Answer: ____________________" ]
+    [ "$(printf '%s\n' "$key" "$sheet" | awk 'length > 80')" = "" ]
     if [[ -z ${SYSLAB_EMULATOR:-} ]]; then
         # every question the quick tour asked is on the sheet, under the same number
         [ "$(comm -23 <(grep -v ': left out here: ' "$BATS_FILE_TMPDIR/quick/out" | questions_in | sort) \
@@ -370,9 +379,17 @@ they wait longer than a second: orphanmaker, # zombiemaker, stdinwait's 10-secon
                 "$BATS_TEST_DIRNAME/../programs.list")" ]
             # no text was taken for markup: the only tags are the page's own
             [ "$(grep -o '<[^>]*>' <<<"$html" | sed 's/ .*/>/' | sort -u | grep -vx \
-                -e '</\{0,1\}\(h[123]\|p\|strong\)>' -e '<hr */\{0,1\}>')" = "" ]
-            [ "$(grep -c '<strong>Answer:</strong>' <<<"$html")" -eq \
-                $((${#options} > 0 ? $(wc -l <<<"$expected") : 0)) ]
+                -e '</\{0,1\}\(h[123]\|p\|strong\)>' -e '<br */\{0,1\}>')" = "" ]
+            # under each question its answer, or room to write it: a ruled line, or two
+            if ((${#options} > 0)); then
+                [ "$(grep -c '^<p><strong>Answer:</strong>' <<<"$html")" -eq "$(wc -l <<<"$expected")" ]
+            else
+                [ "$(grep -c '^<p>Answer: _\{20\}</p>$' <<<"$html")" -eq \
+                    "$(grep -c '^K: \(number\|choice\)' "$BATS_TEST_DIRNAME"/../questions/*.txt |
+                        awk -F: '{ n += $2 } END { print n }')" ]
+                [ "$(grep -c '^<p>Answer: _\{60\}<br */\{0,1\}>$' <<<"$html")" -eq \
+                    $(($(wc -l <<<"$expected") - $(grep -c '^<p>Answer: _\{20\}</p>$' <<<"$html"))) ]
+            fi
         done
     done
 }

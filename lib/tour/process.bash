@@ -297,6 +297,9 @@ cleanup() {
     trap - EXIT
     # a signal that came while spawn started a job leaves job control on
     set +em
+    # Out of bash's table of jobs, what the clean-up ends is not reported by bash as it exits
+    # ("Killed"); the tour finds its processes through /proc, and says itself what it stopped.
+    disown -a
     # A signal that came during `IFS= read` leaves that IFS in force here.
     IFS=$' \t\n'
     children mine

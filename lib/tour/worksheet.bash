@@ -10,6 +10,12 @@ print_worksheet() {
     "worksheet_${opt[format]}"
 }
 
+# The room to write an answer in: a line for a number or a choice, two for a free answer,
+# ruled to the 79th column (the answer's own line after "     Answer: ").
+readonly worksheet_short=____________________
+readonly worksheet_line=__________________________________________________________________________
+readonly worksheet_first=${worksheet_line:8}
+
 worksheet_text() {
     local line path entry lines text number folder=""
     if ${opt[answers]}; then
@@ -36,6 +42,10 @@ worksheet_text() {
             fill text "${question[$entry.answer]}"
             wrap lines "     Answer: " "             " "$text"
             printf '%s\n' "${lines[@]}"
+        elif [[ ${question[$entry.kind]} == free ]]; then
+            printf '     Answer: %s\n     %s\n' "$worksheet_first" "$worksheet_line"
+        else
+            printf '     Answer: %s\n' "$worksheet_short"
         fi
     done
 }
@@ -56,10 +66,12 @@ escaped() {
 readonly markdown_special='\`*_{}[]<>#|~^$@&' gift_special='\~=#{}:'
 
 # worksheet_markdown: a title, a heading for each folder and program, each question a
-# paragraph of its own under its number; under each, room and a rule to write above, or the
-# answer.
+# paragraph of its own under its number; under each, the answer, or the room to write it: as
+# on the text sheet, its lines broken where the text's are (a backslash at the end).
 worksheet_markdown() {
-    local line path entry text folder="" program=""
+    local line path entry text folder="" program="" short line_rule
+    escaped short "$worksheet_short" "$markdown_special"
+    escaped line_rule "${worksheet_line:14}" "$markdown_special"
     if ${opt[answers]}; then
         printf '# syslab: questions and answers\n'
     else
@@ -83,8 +95,10 @@ worksheet_markdown() {
             fill text "${question[$entry.answer]}"
             escaped text "$text" "$markdown_special"
             printf '\n**Answer:** %s\n' "$text"
+        elif [[ ${question[$entry.kind]} == free ]]; then
+            printf '\nAnswer: %s\\\n%s\n' "$line_rule" "$line_rule"
         else
-            printf '\n&nbsp;\n\n---\n'
+            printf '\nAnswer: %s\n' "$short"
         fi
     done
 }
