@@ -215,7 +215,7 @@ start_stdinwait() {
 }
 
 show_stdinwait() {
-    heading stdinwait "waits at most 10 seconds for input with select, and says whether it came"
+    heading stdinwait "waits for input with select, for a time it sets itself, and says whether it came"
     ask stdinwait ready
     typed "echo hello | stdinwait"
     if [[ ${commands[out]} == *"The data is now available"* ]]; then
