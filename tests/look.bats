@@ -106,7 +106,7 @@ check_tree() {
     # shellcheck disable=SC2016 # expanded by the bash it starts
     start named bash -c 'exec -a "$(printf "evil\033[2J\a")" sleep 60'
     wait_for 5 grep -q evil "/proc/$named/cmdline"
-    run syslab-look tree "$named"
+    LC_ALL=C.UTF-8 run syslab-look tree "$named"
     [[ $output == *"$named sleeping evil?[2J? 60 ◀"* && $output != *$'\e'* ]]
 }
 
