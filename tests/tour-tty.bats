@@ -199,7 +199,7 @@ prompts_at() {
         # nothing left: no process working in the scratch directory, no directory
         left=$(leftovers "$PWD/tmp")$(ls -A tmp)
         # no line but the tour's own: no job report naming one of its files
-        ! grep -q 'lib/tour/' screen || left+=" a job report"
+        ! grep -q 'lib/tour/' screen || left+=" a job report: $(grep 'lib/tour/' screen | tr -d '\r')"
         # shellcheck disable=SC2053 # a glob on purpose
         [[ -z $left && $(tr -d '\r' <screen | tail -n 1) == $said\ * ]] ||
             row_fails "$row" "left: $left; $(tail -n 1 screen)" "nothing left; $said"

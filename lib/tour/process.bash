@@ -260,9 +260,23 @@ trap_ending_signals() {
 # on_signal NAME STATUS: the tour ends on a signal; the clean-up runs to its end whatever
 # signal comes next.
 on_signal() {
-    trap '' "${ending_signals[@]}"
+    hold_ending_signals
     process[interrupted]=$1
     exit "$2"
+}
+
+# hold_ending_signals: from here each ending signal is taken and let pass, so that the clean-up
+# runs to its end. Taken, not ignored: of signals that came together, bash would warn of each
+# still waiting for its trap that had become ignored ("run_pending_traps: bad value").
+hold_ending_signals() {
+    local signal
+    for signal in "${ending_signals[@]}"; do
+        if [[ $signal == ALRM ]] && ((BASH_VERSINFO[0] * 100 + BASH_VERSINFO[1] < 502)); then
+            trap '' ALRM # bash's own before 5.2, as trap_ending_signals says
+        else
+            trap : "$signal"
+        fi
+    done
 }
 
 # children VAR: the tour's own children, running or not, into VAR: a process started just
@@ -293,7 +307,7 @@ stop_children() {
 
 cleanup() {
     local status=$? pid deadline=$((SECONDS + 2)) running="" mine=() living
-    trap '' "${ending_signals[@]}"
+    hold_ending_signals
     trap - EXIT
     # a signal that came while spawn started a job leaves job control on
     set +em
@@ -331,7 +345,8 @@ cleanup() {
     cd /
     # shellcheck disable=SC2154 # opt: the options, written by the tour's parse_arguments
     if [[ -n ${process[work]} ]] && ! ${opt[keep]}; then
-        rm -rf "${process[work]}"
+        # its own process, which a second Ctrl-C to the terminal's group does not stop halfway
+        (trap '' "${ending_signals[@]}" && exec rm -rf "${process[work]}")
     fi
     # The terminal may be gone (SIGHUP): what cannot be said is not said.
     if [[ -n ${process[interrupted]} ]]; then
