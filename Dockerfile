@@ -12,12 +12,14 @@ ARG BASE=debian:bookworm-slim
 FROM ${BASE}
 
 # The slim images leave out every package's manual pages; here they are wanted (man ps,
-# man 2 fork), and groff's macros with them, which man needs to lay a page out.
+# man 2 fork), and groff's macros with them, which man needs to lay a page out. jq and cmark
+# let the suite in the image read the grader's JSON results and render the Markdown sheet.
 RUN sed -i -e '\|/usr/share/man|d' -e '\|/usr/share/groff|d' -e '\|/var/cache/man|d' \
         /etc/dpkg/dpkg.cfg.d/* 2>/dev/null || true; \
     apt-get update \
     && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
         cmake make g++ bats util-linux bsdutils procps strace man-db manpages manpages-dev less \
+        jq cmark \
     && rm -rf /var/lib/apt/lists/*
 
 COPY . /usr/src/syslab
