@@ -115,8 +115,10 @@ start_orphanmaker() {
 
 # watch_orphan CHILD PARENT PREFIX OUTPUT: as soon as CHILD has another parent, the parent has
 # ended: writes the moment to PREFIX.parent-end, what ps shows of CHILD to PREFIX.after (its
-# moment to PREFIX.after.at) and the size OUTPUT had by then to PREFIX.after.size; once CHILD
-# has ended too, the moment to PREFIX.child-end.
+# moment to PREFIX.after.at) and the size OUTPUT had before it to PREFIX.after.size (taken
+# first: on a loaded machine the child may wake while ps and the drawing run, and its last
+# line must not be shown before its adoption); once CHILD has ended too, the moment to
+# PREFIX.child-end.
 watch_orphan() {
     local ppid now size
     stat_field ppid "$1" 4
@@ -126,9 +128,9 @@ watch_orphan() {
     done
     now_us now
     printf '%s\n' "$now" >"$3.parent-end"
+    size_at size "$4"
     ps_view "$3.after" "$1"
     look_view "$3.look-after" "$1"
-    size_at size "$4"
     printf '%s\n' "$size" >"$3.after.size"
     note_end "$1" "$3.child-end"
 }
