@@ -242,9 +242,9 @@ program_names() {
     done
 }
 
-# trap_ending_signals: each of the ending signals ends the tour through on_signal. Before 5.2
-# bash times `read -t` (every nap) with SIGALRM of its own, which a trap would take over, and
-# no nap would end: there SIGALRM is left to bash.
+# trap_ending_signals [ACTION]: each of the ending signals ends the tour through on_signal, or
+# with ACTION runs that instead. Before 5.2 bash times `read -t` (every nap) with SIGALRM of its
+# own, which a trap would take over, and no nap would end: there SIGALRM is left to bash.
 trap_ending_signals() {
     local i
     for i in "${!ending_signals[@]}"; do
@@ -253,30 +253,18 @@ trap_ending_signals() {
             continue
         fi
         # shellcheck disable=SC2064 # the name and status, now
-        trap "on_signal ${ending_signals[i]} ${ending_statuses[i]}" "${ending_signals[i]}"
+        trap "${1:-on_signal ${ending_signals[i]} ${ending_statuses[i]}}" "${ending_signals[i]}"
     done
 }
 
 # on_signal NAME STATUS: the tour ends on a signal; the clean-up runs to its end whatever
-# signal comes next.
+# signal comes next: each is taken and let pass. Taken, not ignored: of signals that came
+# together, bash would warn of each still waiting for its trap that had become ignored
+# ("run_pending_traps: bad value").
 on_signal() {
-    hold_ending_signals
+    trap_ending_signals :
     process[interrupted]=$1
     exit "$2"
-}
-
-# hold_ending_signals: from here each ending signal is taken and let pass, so that the clean-up
-# runs to its end. Taken, not ignored: of signals that came together, bash would warn of each
-# still waiting for its trap that had become ignored ("run_pending_traps: bad value").
-hold_ending_signals() {
-    local signal
-    for signal in "${ending_signals[@]}"; do
-        if [[ $signal == ALRM ]] && ((BASH_VERSINFO[0] * 100 + BASH_VERSINFO[1] < 502)); then
-            trap '' ALRM # bash's own before 5.2, as trap_ending_signals says
-        else
-            trap : "$signal"
-        fi
-    done
 }
 
 # children VAR: the tour's own children, running or not, into VAR: a process started just
@@ -307,7 +295,7 @@ stop_children() {
 
 cleanup() {
     local status=$? pid deadline=$((SECONDS + 2)) running="" mine=() living
-    hold_ending_signals
+    trap_ending_signals : # as on_signal says
     trap - EXIT
     # a signal that came while spawn started a job leaves job control on
     set +em
