@@ -128,9 +128,11 @@ void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool
     limit(RLIMIT_RTTIME, 1000000); // a real-time process spinning is stopped within 1 s
     limit(RLIMIT_MEMLOCK, 0);
     limit(RLIMIT_MSGQUEUE, 0);
+    // Not a uid of its own, the count is this user's, which other gradings beside it share:
+    // the compiler, which runs none of the program's code, is not held to it.
     if (p.own_uid)
         limit(RLIMIT_NPROC, processes_allowed);
-    else
+    else if (!compile)
         limit(RLIMIT_NPROC, own_process_count() + processes_allowed);
     if (launch.nice_value != 0 || getpriority(PRIO_PROCESS, 0) != 0)
         setpriority(PRIO_PROCESS, 0, launch.nice_value);
