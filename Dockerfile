@@ -5,7 +5,8 @@
 #   docker run --rm -it syslab                the tour, a page at a time, then a shell
 #   docker run --rm -it --init --cap-add SYS_NICE syslab
 #                                             orphans and zombies collected as on a machine,
-#                                             real-time policies and lower nice values
+#                                             real-time policies and lower nice values for
+#                                             root (podman adds the capability for student too)
 #
 # BASE names another Debian image (docker build --build-arg BASE=debian:trixie-slim .).
 ARG BASE=debian:bookworm-slim
