@@ -117,8 +117,9 @@ setup_file() {
     ((EUID != 0)) || ! setpriv --bounding-set -sys_ptrace true 2>/dev/null ||
         before=(setpriv --bounding-set -sys_ptrace)
     grading few --format prairielearn "$BATS_FILE_TMPDIR/own" rrrange pidtimer fdflood
-    cp -r "$fixtures/hostile" "$BATS_FILE_TMPDIR/hostile"
     before=()
+    ((EUID != 0)) || ! unshare --pid --fork --mount-proc true 2>/dev/null || beside_grading
+    cp -r "$fixtures/hostile" "$BATS_FILE_TMPDIR/hostile"
     if ((EUID == 0)); then
         grading hostile --time-limit 20 "$BATS_FILE_TMPDIR/hostile"
     else
@@ -134,6 +135,38 @@ setup_file() {
     fi
 }
 
+# beside_grading: as root, the grading "beside" of forkpids and zombiemaker by a grader not
+# root, in a PID namespace of its own, while 64 processes of its user run outside it, which the
+# kernel counts and its /proc does not show (a container beside another of the same uid).
+beside_grading() {
+    local as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups) holders
+    mkdir -m 1777 "$BATS_FILE_TMPDIR/beside.tmp"
+    mkdir -m 755 "$BATS_FILE_TMPDIR/beside"
+    cp "$fixtures/forkpids.c" "$fixtures/zombiemaker.c" "$BATS_FILE_TMPDIR/beside/"
+    chmod a+r "$BATS_FILE_TMPDIR/beside/"*
+    # ended with the namespace of their own, as its first process (root's) ends with unshare,
+    # which takes only KILL
+    unshare --pid --fork --kill-child bash -c 'for i in {1..64}; do "$@" sleep 300 & done; wait' \
+        holders "${as_nobody[@]}" </dev/null >/dev/null 2>&1 3>&- &
+    holders=$!
+    disown "$holders" # killed below, which bash would report
+    echo "$holders" >"$BATS_FILE_TMPDIR/holders"
+    wait_for 10 runs_as_nobody 64
+    before=(unshare --pid --fork --mount-proc "${as_nobody[@]}")
+    grading beside "$BATS_FILE_TMPDIR/beside"
+    before=()
+    (
+        wait_for 160 test -s "$BATS_FILE_TMPDIR/beside.status"
+        kill -KILL "$holders"
+    ) 3>&- &
+    echo $! >>"$BATS_FILE_TMPDIR/gradings"
+}
+
+# runs_as_nobody N: at least N processes run as nobody.
+runs_as_nobody() {
+    (($(pgrep -c -u 65534 sleep) >= $1))
+}
+
 # all_graded N: N gradings have ended.
 all_graded() {
     local ended=("$BATS_FILE_TMPDIR"/*.status)
@@ -142,6 +175,7 @@ all_graded() {
 
 teardown_file() {
     local pid
+    [[ ! -s $BATS_FILE_TMPDIR/holders ]] || kill -KILL "$(cat "$BATS_FILE_TMPDIR/holders")" 2>/dev/null || true
     [[ -f $BATS_FILE_TMPDIR/gradings ]] || return 0
     while read -r pid; do
         kill -TERM "$pid" 2>/dev/null || true
@@ -199,6 +233,10 @@ setup() {
     [ "$(jq -c '[.tests[] | select(.points == .max_points) | .name | split(":")[0]] | unique' \
         <<<"$output")" = '["fdflood","pidtimer","rrrange"]' ]
     [ "$(jq -r '[.tests[] | has("message") and has("output")] | all' <<<"$output")" = true ]
+    if [[ -e $BATS_FILE_TMPDIR/beside.tmp ]]; then
+        graded beside
+        [ "$status" -eq 0 ]
+    fi
     graded nothing
     [ "$status" -eq 2 ]
     [ "$(jq -c '[.gradable, .score]' <<<"$output")" = '[false,0]' ]

@@ -27,7 +27,7 @@ teardown() {
 
 # at_terminal ROWS COLUMNS ARGUMENT...: starts the tour on a terminal of that size (after the
 # shell's words $before); its keyboard is $keys_fd, its screen the file screen, its process id
-# $tour_pid.
+# $tour_pid. LINES and COLUMNS exported by the shell that runs the tests are not passed on.
 at_terminal() {
     local rows=$1 columns=$2
     shift 2
@@ -36,7 +36,7 @@ at_terminal() {
     exec {keys_fd}<>keys
     # Started as a job of its own, as from a shell at a terminal: Ctrl-C is not ignored.
     set -m
-    TMPDIR=$PWD/tmp timeout 60 script -qefc \
+    env -u LINES -u COLUMNS TMPDIR="$PWD/tmp" timeout 60 script -qefc \
         "stty rows $rows cols $columns; ${before:-} exec $(printf '%q ' "$tour" "$@")" /dev/null <keys >screen 2>&1 &
     script_pid=$!
     set +m

@@ -83,7 +83,9 @@ typed_tour() {
     ) 3>&- &
     local typing seen=0 number
     exec {screen_fd}<screen {typing}>keys
-    while wait_for 60 asked_more "$seen" && ((prompted > seen)); do
+    # each prompt waited for as long as the tour may run: niceset, left at nice 19, waits behind
+    # every other process of a busy machine
+    while wait_for 240 asked_more "$seen" && ((prompted > seen)); do
         seen=$((seen + 1))
         if [[ $last_prompt != "(Enter skips)" ]]; then
             printf '\n' >&"$typing" # a pause
@@ -95,8 +97,12 @@ typed_tour() {
         printf '%s\n' "$answer" >&"$typing"
     done
     exec {typing}>&- {screen_fd}<&-
-    wait_for 10 test -s status
     output=$(tr -d '\r' <screen)
+    wait_for 30 test -s status || {
+        printf 'the tour did not end; after %s prompts, its screen ends:\n' "$seen"
+        tail -n 12 <<<"$output"
+        false
+    }
 }
 
 # judged: how many predictions the tour judged on the screen, each question with a key that it

@@ -210,11 +210,13 @@ void check_orphanmaker(Program &p)
             "order;\n%s",
             static_cast<int>(program.child), static_cast<int>(child),
             what_came(r, came, sizeof came));
-    // At 10 s, without waiting for its child: the child is still there, and was never a
-    // zombie under it (it woke after its parent's end). The time the parent took is this
-    // checker's, which a loaded machine delays: it only has to be at least the 10 s.
+    // At 10 s, without waiting for its child: the child is still there. A child that woke
+    // after its parent's end (never a zombie under it) shows the parent ended in time, however
+    // late a loaded machine let this checker see it; one that woke first (the fault of the
+    // child, which "adopted" judges, or of a parent that slept on) needs the time.
     verdict(p, "parent-ends",
-            run_exit_status(r, 0) && parent_took >= 9.5 && there && !ended_first,
+            run_exit_status(r, 0) && parent_took >= 9.5 && there &&
+                (!ended_first || parent_took < 11.8),
             "expected the parent to end after 10 s with status 0, not waiting for its child;\n"
             "the parent %s after %.1f s%s",
             run_how(r, came, sizeof came), parent_took,

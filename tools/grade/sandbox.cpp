@@ -19,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -89,7 +90,8 @@ bool uid_mapped(uid_t uid)
     return mapped;
 }
 
-// The number of processes whose real uid is ours (RLIMIT_NPROC counts them).
+// The number of processes whose real uid is ours (RLIMIT_NPROC counts them), as this PID
+// namespace's /proc shows them.
 int own_process_count()
 {
     DIR *proc = opendir("/proc");
@@ -110,14 +112,44 @@ int own_process_count()
     return count;
 }
 
+// The kernel's count of this user's processes, which /proc shows only in part where other PID
+// namespaces (containers beside this one, run as the same uid) hold some: the smallest limit
+// under which a fork still succeeds, less one. Not root, whom the limit does not hold.
+rlim_t user_process_count(rlim_t at_least)
+{
+    rlimit held{};
+    getrlimit(RLIMIT_NPROC, &held);
+    rlim_t low = at_least;
+    rlim_t high = held.rlim_max == RLIM_INFINITY ? rlim_t{1} << 22 : held.rlim_max;
+    while (low + 1 < high) { // a fork fails under a limit of `low`, if any, succeeds under `high`
+        const rlim_t middle = low + (high - low) / 2;
+        rlimit trial{middle, held.rlim_max};
+        setrlimit(RLIMIT_NPROC, &trial);
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(0);
+        if (child > 0) {
+            waitpid(child, nullptr, 0);
+            high = middle;
+        } else {
+            low = middle;
+        }
+    }
+    setrlimit(RLIMIT_NPROC, &held);
+    return high - 1;
+}
+
 void limit(int resource, rlim_t value)
 {
     rlimit r{value, value};
     setrlimit(resource, &r);
 }
 
-// In the child, before the exec: the limits, the user, the directory.
-void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool compile)
+// In the child, before the exec: the limits, the user, the directory. `user_processes` is the
+// kernel's count of this user's processes before the fork, when the program runs as this user
+// and it is not root.
+void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool compile,
+                   rlim_t user_processes)
 {
     limit(RLIMIT_CORE, 0);
     limit(RLIMIT_CPU, compile ? compile_seconds : cpu_seconds);
@@ -132,6 +164,8 @@ void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool
     // the compiler, which runs none of the program's code, is not held to it.
     if (p.own_uid)
         limit(RLIMIT_NPROC, processes_allowed);
+    else if (!compile && user_processes > 0)
+        limit(RLIMIT_NPROC, user_processes + processes_allowed);
     else if (!compile)
         limit(RLIMIT_NPROC, own_process_count() + processes_allowed);
     if (launch.nice_value != 0 || getpriority(PRIO_PROCESS, 0) != 0)
@@ -269,9 +303,13 @@ bool sandbox_setup(char *message, size_t size)
         // A private mount namespace, so that each program's tmpfs is seen by no one else.
         sandbox.mounts = unshare(CLONE_NEWNS) == 0 &&
                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        // A block of 32 uids for this grading, chosen by its process id among those no
-        // account and no process uses.
-        sandbox.base_uid = (1U << 30) + (static_cast<uid_t>(getpid()) % (1U << 22)) * 32;
+        // A block of 32 uids for this grading, drawn at random among those no account and no
+        // process uses. Not by process id: graders in containers side by side have the same
+        // few ids and share the kernel's uids, whose process counts they would share.
+        unsigned int draw = static_cast<unsigned int>(getpid());
+        if (getrandom(&draw, sizeof draw, GRND_NONBLOCK) != sizeof draw)
+            draw ^= static_cast<unsigned int>(now() * 1e6);
+        sandbox.base_uid = (1U << 30) + (static_cast<uid_t>(draw) % (1U << 22)) * 32;
         sandbox.fallback_uid = !uid_mapped(sandbox.base_uid) || uid_in_use(sandbox.base_uid);
     }
     if (!sandbox.root)
@@ -629,6 +667,11 @@ bool run_program(Program &p, Run &r, const Launch &launch, const char *dir, bool
             return false;
     }
 
+    // Counted here, not in the child, whose trial forks the checks would take for the
+    // program's.
+    const rlim_t user_processes = !p.own_uid && !compile && geteuid() != 0
+                                      ? user_process_count(static_cast<rlim_t>(own_process_count()))
+                                      : 0;
     r.started = now();
     r.deadline = r.started + launch.seconds;
     const pid_t pid = fork();
@@ -647,7 +690,7 @@ bool run_program(Program &p, Run &r, const Launch &launch, const char *dir, bool
         dup2(err[1], 2);
         close_from(3);
         signal(SIGPIPE, SIG_DFL);
-        enter_sandbox(p, launch, dir, compile);
+        enter_sandbox(p, launch, dir, compile, user_processes);
         const char *const *env = launch.env != nullptr ? launch.env : default_environment;
         // The program runs from its own path; argv[0] is the name a shell would give.
         execve(launch.trace != nullptr ? argv[0] : program, const_cast<char *const *>(argv),
