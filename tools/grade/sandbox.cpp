@@ -139,17 +139,30 @@ rlim_t user_process_count(rlim_t at_least)
     return high - 1;
 }
 
+// The process limit of a run, taken before its fork (the trial forks, in the child, would be
+// taken by the checks for the program's own): 48 for a uid of its own; else 48 beyond this
+// user's processes, which other gradings beside it share, and none for the compiler, which
+// runs none of the program's code (RLIM_INFINITY: no limit set).
+rlim_t process_limit(const Program &p, bool compile)
+{
+    if (p.own_uid)
+        return processes_allowed;
+    if (compile)
+        return RLIM_INFINITY;
+    const auto seen = static_cast<rlim_t>(own_process_count());
+    return (geteuid() == 0 ? seen : user_process_count(seen)) + processes_allowed;
+}
+
 void limit(int resource, rlim_t value)
 {
     rlimit r{value, value};
     setrlimit(resource, &r);
 }
 
-// In the child, before the exec: the limits, the user, the directory. `user_processes` is the
-// kernel's count of this user's processes before the fork, when the program runs as this user
-// and it is not root.
+// In the child, before the exec: the limits (`processes` from process_limit), the user, the
+// directory.
 void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool compile,
-                   rlim_t user_processes)
+                   rlim_t processes)
 {
     limit(RLIMIT_CORE, 0);
     limit(RLIMIT_CPU, compile ? compile_seconds : cpu_seconds);
@@ -160,14 +173,8 @@ void enter_sandbox(const Program &p, const Launch &launch, const char *dir, bool
     limit(RLIMIT_RTTIME, 1000000); // a real-time process spinning is stopped within 1 s
     limit(RLIMIT_MEMLOCK, 0);
     limit(RLIMIT_MSGQUEUE, 0);
-    // Not a uid of its own, the count is this user's, which other gradings beside it share:
-    // the compiler, which runs none of the program's code, is not held to it.
-    if (p.own_uid)
-        limit(RLIMIT_NPROC, processes_allowed);
-    else if (!compile && user_processes > 0)
-        limit(RLIMIT_NPROC, user_processes + processes_allowed);
-    else if (!compile)
-        limit(RLIMIT_NPROC, own_process_count() + processes_allowed);
+    if (processes != RLIM_INFINITY)
+        limit(RLIMIT_NPROC, processes);
     if (launch.nice_value != 0 || getpriority(PRIO_PROCESS, 0) != 0)
         setpriority(PRIO_PROCESS, 0, launch.nice_value);
     if (launch.policy >= 0) {
@@ -667,11 +674,7 @@ bool run_program(Program &p, Run &r, const Launch &launch, const char *dir, bool
             return false;
     }
 
-    // Counted here, not in the child, whose trial forks the checks would take for the
-    // program's.
-    const rlim_t user_processes = !p.own_uid && !compile && geteuid() != 0
-                                      ? user_process_count(static_cast<rlim_t>(own_process_count()))
-                                      : 0;
+    const rlim_t processes = process_limit(p, compile);
     r.started = now();
     r.deadline = r.started + launch.seconds;
     const pid_t pid = fork();
@@ -690,7 +693,7 @@ bool run_program(Program &p, Run &r, const Launch &launch, const char *dir, bool
         dup2(err[1], 2);
         close_from(3);
         signal(SIGPIPE, SIG_DFL);
-        enter_sandbox(p, launch, dir, compile, user_processes);
+        enter_sandbox(p, launch, dir, compile, processes);
         const char *const *env = launch.env != nullptr ? launch.env : default_environment;
         // The program runs from its own path; argv[0] is the name a shell would give.
         execve(launch.trace != nullptr ? argv[0] : program, const_cast<char *const *>(argv),
