@@ -311,6 +311,29 @@ called() {
     done
 }
 
+@test "observations: bytecat's calls read from strace's count, whatever share of the time they took" {
+    local rows=(
+        # strace -c's lines, joined by | => the read calls seen
+        " 52.38    0.000011           0        91           read| 47.62    0.000010           0        90           write => 91"
+        "100.00    0.004000          43        91           read|  0.00    0.000000           0        90           write => 91"
+        "  0.00    0.000000           0        13         1 read => 13"
+    )
+    local row got
+    strace_usable() { :; }
+    traced() { observe "cat strace.out"; }
+    typed() { :; }
+    size_at() { :; }
+    note() { :; }
+    answer() { :; }
+    for row in "${rows[@]}"; do
+        observation=()
+        tr '|' '\n' <<<"${row% => *}" >strace.out
+        show_bytecat >/dev/null
+        got=${observation[bytecat calls]-}
+        [[ $got == "${row#* => }" ]] || row_fails "${row% => *}" "$got" "${row#* => }"
+    done
+}
+
 @test "--step: what a wait runs or shows is shown as --step shows it, the flag not hidden" {
     local rows=(
         # what runs after parse_arguments --step | status | output | error
