@@ -102,13 +102,13 @@ check_tree() {
     [[ $output == *"\`- $zombie zombie "* ]]
 
     # a command line that would drive the terminal reaches it as text
-    local named parent
+    local named
     # shellcheck disable=SC2016 # expanded by the bash it starts
     start named bash -c 'exec -a "$(printf "evil\033[2J\a")" sleep 60'
     # bash's own command line says evil too: the exec done, and sleep asleep
     wait_for 5 prints sleep cat "/proc/$named/comm"
-    parent=$(state_ppid "$named")
-    wait_for 5 prints "S ${parent#* }" state_ppid "$named"
+    # shellcheck disable=SC2016 # evaluated afresh at each poll
+    wait_for 5 eval '[[ $(state_ppid "$named") == "S "* ]]'
     LC_ALL=C.UTF-8 run syslab-look tree "$named"
     [[ $output == *"$named sleeping evil?[2J? 60 ◀"* && $output != *$'\e'* ]]
 }
