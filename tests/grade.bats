@@ -120,22 +120,22 @@ setup_file() {
     before=()
     ((EUID != 0)) || ! unshare --pid --fork --mount-proc true 2>/dev/null || beside_grading
     cp -r "$fixtures/hostile" "$BATS_FILE_TMPDIR/hostile"
-    if ((EUID == 0)); then
-        grading hostile --time-limit 20 "$BATS_FILE_TMPDIR/hostile"
-    else
-        # Not root, every program runs as this one user, and the fork bomb takes the processes
-        # the other gradings need until it is killed: it starts once they have ended. runother,
-        # which removes all it can reach of its grading, is graded on its own, or it could
-        # remove the fork bomb's and the loop's builds before they ran to their bound.
-        local started
-        started=$(wc -l <"$BATS_FILE_TMPDIR/gradings")
-        (
-            wait_for 300 all_graded "$started"
+    # The hostile grading starts once the others have ended: its fork bomb and its loop would
+    # starve their programs (a niceset left at nice 19 past its bound), and not root, where
+    # every program runs as this one user, take the processes they need. Not root, runother,
+    # which removes all it can reach of its grading, is graded on its own, or it could remove
+    # the fork bomb's and the loop's builds before they ran to their bound.
+    local started=("$BATS_FILE_TMPDIR"/*.tmp)
+    (
+        wait_for 300 all_graded "${#started[@]}"
+        if ((EUID == 0)); then
+            grading hostile --time-limit 20 "$BATS_FILE_TMPDIR/hostile"
+        else
             grading hostile-runother --time-limit 20 "$BATS_FILE_TMPDIR/hostile" runother
             grading hostile --time-limit 20 "$BATS_FILE_TMPDIR/hostile" rrrange pidtimer envdump niceset
-        ) 3>&- &
-        echo $! >>"$BATS_FILE_TMPDIR/gradings"
-    fi
+        fi
+    ) 3>&- &
+    echo $! >>"$BATS_FILE_TMPDIR/gradings"
 }
 
 # beside_grading: as root, the grading "beside" of forkpids and zombiemaker by a grader not
